@@ -1,0 +1,28 @@
+// How the program tells its user what went wrong, and how it ends.
+#ifndef PLACEHARVEST_DIAGNOSTICS_H_
+#define PLACEHARVEST_DIAGNOSTICS_H_
+
+#include <string_view>
+
+namespace placeharvest {
+
+// The process's exit statuses; the README lists them for users.
+enum ExitStatus : int {
+  kExitSuccess = 0,  // the run reached its end, or a message was asked for
+  kExitUsage = 1,    // not exactly three operands; the usage message was shown
+  kExitFailure = 2,  // a file could not be used, or the input ended inside a
+                     // place record; the message says which file and why
+};
+
+// Writes "PlaceHarvest: <file>: <reason>" as one line to standard error.
+void report_error(std::string_view file, std::string_view reason);
+
+// The same, with the system's text for `error_number` as the reason.
+void report_system_error(std::string_view file, int error_number);
+
+// Writes `text` to standard error as it stands.
+void write_to_standard_error(std::string_view text);
+
+}  // namespace placeharvest
+
+#endif  // PLACEHARVEST_DIAGNOSTICS_H_

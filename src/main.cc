@@ -1,0 +1,160 @@
+// PlaceHarvest: moves the place records of a GEDCOM file into a coordinates
+// file and writes the rest of the file, unchanged, into a cleaned copy.
+//
+//   PlaceHarvest [-h | -v] <input> <coordinates> <cleaned>
+//
+// Exit statuses are listed in diagnostics.h.
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "diagnostics.h"
+#include "file_io.h"
+#include "place_filter.h"
+
+namespace placeharvest {
+namespace {
+
+constexpr std::string_view kUsageMessage =
+    "\nusage: PlaceHarvest <infil> <UtKoordinater> <UtRensadGedFil>\n\n";
+constexpr std::string_view kVersionMessage =
+    "\nv1.1 - 181226.1121/181230.2305qh\n\n";
+
+void refuse_one_file_for_both_outputs(const char* coordinates_path,
+                                      const char* cleaned_path) {
+  report_error(cleaned_path, std::string("is the coordinates file ") +
+                                 coordinates_path +
+                                 " as well; refusing to write both into it");
+}
+
+// Opening an output empties it, so an output that is the input under another
+// name would wipe the family tree before a byte of it is read. Returns false,
+// having said why, when the operands must not be used together.
+bool outputs_are_safe(const char* input_path, const FileIdentity& input,
+                      const char* coordinates_path,
+                      const FileIdentity& coordinates, const char* cleaned_path,
+                      const FileIdentity& cleaned) {
+  if (same_regular_file(coordinates, input)) {
+    report_error(coordinates_path, std::string("is the input file ") +
+                                       input_path +
+                                       "; refusing to overwrite it");
+    return false;
+  }
+  if (same_regular_file(cleaned, input)) {
+    report_error(cleaned_path, std::string("is the input file ") + input_path +
+                                   "; refusing to overwrite it");
+    return false;
+  }
+  if (same_regular_file(cleaned, coordinates)) {
+    refuse_one_file_for_both_outputs(coordinates_path, cleaned_path);
+    return false;
+  }
+  return true;
+}
+
+// Reports how the filter ended; returns false when it did not succeed.
+bool report_extraction(const ExtractResult& result, const char* input_path,
+                       const char* coordinates_path, const char* cleaned_path) {
+  switch (result.status) {
+    case ExtractStatus::kComplete:
+      return true;
+    case ExtractStatus::kCutShortRecord:
+      report_error(input_path,
+                   "the place record at line " +
+                       std::to_string(result.cut_short_record_line) +
+                       " is cut short by the end of the file");
+      return false;
+    case ExtractStatus::kReadFailed:
+      report_system_error(input_path, result.error_number);
+      return false;
+    case ExtractStatus::kCoordinatesWriteFailed:
+      report_system_error(coordinates_path, result.error_number);
+      return false;
+    case ExtractStatus::kCleanedWriteFailed:
+      report_system_error(cleaned_path, result.error_number);
+      return false;
+  }
+  return false;
+}
+
+int run(const char* input_path, const char* coordinates_path,
+        const char* cleaned_path) {
+  InputFile input;
+  if (!input.open(input_path)) {
+    report_system_error(input_path, errno);
+    return kExitFailure;
+  }
+  FileIdentity coordinates_before = identify_path(coordinates_path);
+  if (!outputs_are_safe(input_path, input.identity(), coordinates_path,
+                        coordinates_before, cleaned_path,
+                        identify_path(cleaned_path))) {
+    return kExitFailure;
+  }
+
+  OutputFile coordinates;
+  if (!coordinates.create(coordinates_path)) {
+    report_system_error(coordinates_path, errno);
+    return kExitFailure;
+  }
+  // Two names of one file that did not exist yet show only now.
+  if (same_regular_file(identify_path(cleaned_path), coordinates.identity())) {
+    refuse_one_file_for_both_outputs(coordinates_path, cleaned_path);
+    coordinates.close();
+    if (!coordinates_before.exists) std::remove(coordinates_path);
+    return kExitFailure;
+  }
+  OutputFile cleaned;
+  if (!cleaned.create(cleaned_path)) {
+    report_system_error(cleaned_path, errno);
+    return kExitFailure;
+  }
+
+  bool succeeded =
+      report_extraction(extract_places(input, coordinates, cleaned), input_path,
+                        coordinates_path, cleaned_path);
+  // Closing an output is its last write: on some file systems only the
+  // close tells that the data did not fit.
+  auto close_file = [&succeeded](auto& file, const char* path) {
+    if (!file.close()) {
+      report_system_error(path, errno);
+      succeeded = false;
+    }
+  };
+  close_file(input, input_path);
+  close_file(coordinates, coordinates_path);
+  close_file(cleaned, cleaned_path);
+  return succeeded ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+}  // namespace placeharvest
+
+int main(int argc, char** argv) {
+  using namespace placeharvest;
+  std::setlocale(LC_ALL, "");
+
+  // Options stand in front of the operands, as dash-led clusters of letters;
+  // the first h or v decides, other letters are passed over. A lone dash is
+  // an operand.
+  while (argc > 1 && argv[1][0] == '-' && argv[1][1] != '\0') {
+    for (const char* letter = argv[1] + 1; *letter != '\0'; ++letter) {
+      if (*letter == 'h' || *letter == 'H') {
+        write_to_standard_error(kUsageMessage);
+        return kExitSuccess;
+      }
+      if (*letter == 'v' || *letter == 'V') {
+        write_to_standard_error(kVersionMessage);
+        return kExitSuccess;
+      }
+    }
+    --argc;
+    ++argv;
+  }
+  if (argc != 4) {
+    write_to_standard_error(kUsageMessage);
+    return kExitUsage;
+  }
+  return run(argv[1], argv[2], argv[3]);
+}
