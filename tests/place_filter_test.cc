@@ -1,0 +1,307 @@
+#include "place_filter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace placeharvest {
+namespace {
+
+using namespace std::string_literals;
+
+// Hands out the input in pieces of at most `piece` bytes, as a pipe does;
+// fails with EIO once `fail_after` bytes have been handed out.
+class StringSource : public ByteSource {
+ public:
+  explicit StringSource(std::string text, size_t piece = SIZE_MAX,
+                        size_t fail_after = SIZE_MAX)
+      : text_(std::move(text)), piece_(piece), fail_after_(fail_after) {}
+
+  long long read(char* data, size_t capacity) override {
+    if (position_ >= fail_after_) {
+      errno = EIO;
+      return -1;
+    }
+    size_t count = std::min(
+        {capacity, piece_, text_.size() - position_, fail_after_ - position_});
+    std::memcpy(data, text_.data() + position_, count);
+    position_ += count;
+    return static_cast<long long>(count);
+  }
+
+ private:
+  std::string text_;
+  size_t piece_;
+  size_t fail_after_;
+  size_t position_ = 0;
+};
+
+// Collects what is written; fails with ENOSPC once it holds `room` bytes.
+class StringSink : public ByteSink {
+ public:
+  explicit StringSink(size_t room = SIZE_MAX) : room_(room) {}
+
+  bool write(const ByteSpan* spans, size_t count) override {
+    for (size_t i = 0; i < count; ++i) {
+      if (spans[i].size > room_ - text.size()) {
+        errno = ENOSPC;
+        return false;
+      }
+      text.append(spans[i].data, spans[i].size);
+    }
+    return true;
+  }
+
+  std::string text;
+
+ private:
+  size_t room_;
+};
+
+struct Split {
+  std::string coordinates;
+  std::string cleaned;
+  ExtractResult result;
+};
+
+Split split(const std::string& input, size_t block_size = kDefaultBlockSize,
+            size_t piece = SIZE_MAX) {
+  StringSource source(input, piece);
+  StringSink coordinates;
+  StringSink cleaned;
+  ExtractResult result =
+      extract_places(source, coordinates, cleaned, block_size);
+  return {coordinates.text, cleaned.text, result};
+}
+
+struct Case {
+  const char* name;
+  std::string input;
+  std::string coordinates;
+  std::string cleaned;
+};
+
+void expect_cases(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    Split got = split(c.input);
+    EXPECT_EQ(got.coordinates, c.coordinates) << c.name;
+    EXPECT_EQ(got.cleaned, c.cleaned) << c.name;
+    EXPECT_EQ(got.result.status, ExtractStatus::kComplete) << c.name;
+  }
+}
+
+const std::string kSixLineRecord =
+    "0 _PLAC Stockholm\n1 MAP\n2 LATI N59.3293\n2 LONG E18.0686\n"
+    "2 ZOOM 10\n2 PLEV 3\n";
+const std::string kSixLineBlock =
+    "2 PLAC Stockholm\n3 MAP\n4 LATI N59.3293\n4 LONG E18.0686\n"
+    "4 ZOOM 10\n4 PLEV 3\n";
+
+const std::vector<Case> kPassThrough = {
+    {"empty", "", "0 TLR\n", ""},
+    {"lf", "0 HEAD\n1 CHAR UTF-8\n0 TRLR\n", "0 TLR\n",
+     "0 HEAD\n1 CHAR UTF-8\n0 TRLR\n"},
+    {"crlf", "0 HEAD\r\n0 TRLR\r\n", "0 TLR\r\n", "0 HEAD\r\n0 TRLR\r\n"},
+    {"cr", "0 HEAD\r0 TRLR\r", "0 TLR\r", "0 HEAD\r0 TRLR\r"},
+    {"no final line end", "0 HEAD\n0 TRLR", "0 TLR\n", "0 HEAD\n0 TRLR"},
+    {"nul, ctrl-z and 8-bit bytes are data",
+     "1 NOTE a\0b\n1 NOTE \x1a\xe5\xe4\xf6\n"s, "0 TLR\n",
+     "1 NOTE a\0b\n1 NOTE \x1a\xe5\xe4\xf6\n"s},
+    {"look-alikes", "0 _PLAC\n0 _PLACE x\n0 _plac x\n0 @P1@ _PLAC x\n",
+     "0 TLR\n", "0 _PLAC\n0 _PLACE x\n0 _plac x\n0 @P1@ _PLAC x\n"},
+    {"long line", "1 NOTE " + std::string(5000, 'x') + "\n", "0 TLR\n",
+     "1 NOTE " + std::string(5000, 'x') + "\n"},
+};
+
+TEST(PlaceFilter, CopiesFilesWithoutPlaceRecordsUnchanged) {
+  expect_cases(kPassThrough);
+}
+
+const std::vector<Case> kRecords = {
+    {"six-line record", "0 HEAD\n" + kSixLineRecord + "0 TRLR\n",
+     kSixLineBlock + "0 TLR\n", "0 HEAD\n0 TRLR\n"},
+    {"two records and a line between",
+     kSixLineRecord + "1 NOTE between\n" + kSixLineRecord,
+     kSixLineBlock + kSixLineBlock + "0 TLR\n", "1 NOTE between\n"},
+    {"lines after the sixth stay", kSixLineRecord + "2 NOTE more\n",
+     kSixLineBlock + "0 TLR\n", "2 NOTE more\n"},
+    {"marker in the middle of a line",
+     "1 NOTE x 0 _PLAC Uppsala\n" +
+         kSixLineRecord.substr(kSixLineRecord.find('\n') + 1),
+     "2 PLAC Uppsala\n" + kSixLineBlock.substr(kSixLineBlock.find('\n') + 1) +
+         "0 TLR\n",
+     ""},
+    {"level 10 holds the marker",
+     "10 _PLAC Lund\n1 MAP\n2 LATI a\n"
+     "2 LONG b\n2 ZOOM c\n2 PLEV d\n",
+     "2 PLAC Lund\n3 MAP\n4 LATI a\n4 LONG b\n4 ZOOM c\n4 PLEV d\n0 TLR\n", ""},
+    {"name from the first anchor", "0 _PLACX 0 _PLAC Y\n0 TRLR\n",
+     "2 PLACX 0 _PLAC Y\n0 TLR\n", "0 TRLR\n"},
+    {"marker inside a record starts none",
+     "0 _PLAC A\n1 MAP\n2 LATI x 0 _PLAC y\n2 LONG b\n2 ZOOM c\n2 PLEV d\n",
+     "2 PLAC A\n3 MAP\n4 LATI x 0 _PLAC y\n4 LONG b\n4 ZOOM c\n4 PLEV d\n"
+     "0 TLR\n",
+     ""},
+    {"the second line is dropped unread",
+     "0 _PLAC A\n1 NOTE 0 _PLAC x\n2 LATI a\n2 LONG b\n2 ZOOM c\n2 PLEV d\n",
+     "2 PLAC A\n3 MAP\n4 LATI a\n4 LONG b\n4 ZOOM c\n4 PLEV d\n0 TLR\n", ""},
+    {"short value lines end their line",
+     "0 _PLAC A\n1 MAP\n2 LATI\n\n2 ZOOM \n2 PLEV 3\n",
+     "2 PLAC A\n3 MAP\n4 LATI \n4 LONG \n4 ZOOM \n4 PLEV 3\n0 TLR\n", ""},
+    {"nul and 8-bit bytes in a record",
+     "1 \0 0 _PLAC G\xc3\xa4vle\0x\n1 MAP\n2 LATI N\0 1\n2 LONG b\n2 ZOOM c\n"
+     "2 PLEV d\n"s,
+     "2 PLAC G\xc3\xa4vle\0x\n3 MAP\n4 LATI N\0 1\n4 LONG b\n4 ZOOM c\n"
+     "4 PLEV d\n0 TLR\n"s,
+     ""},
+    {"long name", "0 _PLAC " + std::string(300, 'n') + "\n0 TRLR\n",
+     "2 PLAC " + std::string(300, 'n') + "\n0 TLR\n", "0 TRLR\n"},
+    {"complete record without a final line end",
+     kSixLineRecord.substr(0, kSixLineRecord.size() - 1),
+     kSixLineBlock + "0 TLR\n", ""},
+};
+
+TEST(PlaceFilter, RewritesPlaceRecords) { expect_cases(kRecords); }
+
+const std::vector<Case> kLineEnds = {
+    {"crlf",
+     "0 _PLAC A\r\n1 MAP\r\n2 LATI a\r\n2 LONG b\r\n2 ZOOM c\r\n"
+     "2 PLEV d\r\n0 TRLR\r\n",
+     "2 PLAC A\r\n3 MAP\r\n4 LATI a\r\n4 LONG b\r\n4 ZOOM c\r\n4 PLEV d\r\n"
+     "0 TLR\r\n",
+     "0 TRLR\r\n"},
+    {"cr", "0 HEAD\r0 _PLAC A\r1 MAP\r2 LATI a\r2 LONG\r2 ZOOM c\r2 PLEV d\r",
+     "2 PLAC A\r3 MAP\r4 LATI a\r4 LONG \r4 ZOOM c\r4 PLEV d\r0 TLR\r",
+     "0 HEAD\r"},
+    {"lines keep their own line end in an lf file",
+     "0 HEAD\n0 _PLAC A\r\n1 MAP\r\n2 LATI a\r\n2 LONG b\n2 ZOOM\r\n"
+     "2 PLEV d\r\n",
+     "2 PLAC A\r\n3 MAP\n4 LATI a\r\n4 LONG b\n4 ZOOM \r\n4 PLEV d\r\n"
+     "0 TLR\n",
+     "0 HEAD\n"},
+    {"lf inside a line of a cr file", "0 HEAD\r0 _PLAC A\nB\r0 TRLR\r",
+     "2 PLAC A\nB\r0 TLR\r", "0 HEAD\r0 TRLR\r"},
+    {"cr cr lf is an lf file with crlf line ends", "0 HEAD\r\r\n0 TRLR\r\n",
+     "0 TLR\r\n", "0 HEAD\r\r\n0 TRLR\r\n"},
+    {"a cr at the very end", "0 HEAD\r", "0 TLR\n", "0 HEAD\r"},
+};
+
+TEST(PlaceFilter, KeepsTheLineEndsOfTheInput) { expect_cases(kLineEnds); }
+
+const std::vector<Case> kShortRecords = {
+    {"three lines, then a level-0 record",
+     "0 _PLAC Visby\n1 MAP\n2 LATI N57.6\n2 LONG E18.3\n0 @I1@ INDI\n"
+     "1 NAME Anna\n",
+     "2 PLAC Visby\n3 MAP\n4 LATI N57.6\n4 LONG E18.3\n0 TLR\n",
+     "0 @I1@ INDI\n1 NAME Anna\n"},
+    {"a note first", "0 _PLAC Kiruna\n1 NOTE Gruvstad\n2 CONT norr\n0 TRLR\n",
+     "2 PLAC Kiruna\n3 MAP\n4 LATI norr\n0 TLR\n", "0 TRLR\n"},
+    {"place after place", "0 _PLAC A\n" + kSixLineRecord,
+     "2 PLAC A\n" + kSixLineBlock + "0 TLR\n", ""},
+    {"the place line alone before the trailer", "0 _PLAC A\n0 TRLR\n",
+     "2 PLAC A\n0 TLR\n", "0 TRLR\n"},
+    {"only \"0 \" begins a level-0 line", "0 _PLAC A\n0\n00 x\n0 TRLR\n",
+     "2 PLAC A\n3 MAP\n4 LATI \n0 TLR\n", "0 TRLR\n"},
+};
+
+TEST(PlaceFilter, EndsARecordAtTheNextLevelZeroLine) {
+  expect_cases(kShortRecords);
+}
+
+struct CutShortCase {
+  std::string input;
+  std::string coordinates;
+  uint64_t line;
+};
+
+TEST(PlaceFilter, ReportsARecordCutShortByTheEndOfTheInput) {
+  const CutShortCase cases[] = {
+      {"0 HEAD\n0 _PLAC Ystad\n1 MAP\n2 LATI N55.4",
+       "2 PLAC Ystad\n3 MAP\n4 LATI N55.4\n0 TLR\n", 2},
+      {"0 _PLAC Ystad", "2 PLAC Ystad\n0 TLR\n", 1},
+      {"0 HEAD\r\n1 NOTE\r\n0 _PLAC Ystad\r\n1 MAP\r\n",
+       "2 PLAC Ystad\r\n3 MAP\r\n0 TLR\r\n", 3},
+      {kSixLineRecord + kSixLineRecord + "0 _PLAC B\n1 MAP\n2 LATI 1\n",
+       kSixLineBlock + kSixLineBlock + "2 PLAC B\n3 MAP\n4 LATI 1\n0 TLR\n",
+       13},
+  };
+  for (const CutShortCase& c : cases) {
+    Split got = split(c.input);
+    EXPECT_EQ(got.result.status, ExtractStatus::kCutShortRecord) << c.input;
+    EXPECT_EQ(got.result.cut_short_record_line, c.line) << c.input;
+    EXPECT_EQ(got.coordinates, c.coordinates) << c.input;
+    EXPECT_EQ(got.cleaned, c.input.substr(0, c.input.find("0 _PLAC")))
+        << c.input;
+  }
+}
+
+// Inputs whose markers, CR LF pairs and record line ends fall on every
+// possible block boundary once the block sizes below are run over them.
+const std::vector<std::string> kBoundaryInputs = {
+    "0 HEAD\r\n1 NOTE 0 _PLA\r\n0 _PLAC A\r\n1 MAP\r\n2 LATI 1\r\n"
+    "2 LONG 2\r\n0 @I1@ INDI\r\n",
+    "0 HEAD\r0 _PLAC A\r1 MAP\r2 LATI 1\r0 _PLAC B\r\r\r\r\r\r0 TRLR\r",
+    std::string(300, 'x') + " 0 _PLAC " + std::string(300, 'y') + "\n" +
+        std::string(400, '\n') + "0 _PLAC C",
+};
+
+TEST(PlaceFilter, GivesTheSameOutputsForEveryBlockSize) {
+  std::vector<std::string> inputs = kBoundaryInputs;
+  for (const auto* cases :
+       {&kPassThrough, &kRecords, &kLineEnds, &kShortRecords}) {
+    for (const Case& c : *cases) inputs.push_back(c.input);
+  }
+  for (const std::string& input : inputs) {
+    Split whole = split(input);
+    for (size_t block_size : {1, 2, 3, 5, 7, 8, 9, 16, 100}) {
+      for (size_t piece : {SIZE_MAX, size_t{1}}) {
+        Split got = split(input, block_size, piece);
+        EXPECT_EQ(got.coordinates, whole.coordinates)
+            << "block " << block_size << " piece " << piece << ": " << input;
+        EXPECT_EQ(got.cleaned, whole.cleaned)
+            << "block " << block_size << " piece " << piece << ": " << input;
+        EXPECT_EQ(got.result.status, whole.result.status);
+        EXPECT_EQ(got.result.cut_short_record_line,
+                  whole.result.cut_short_record_line);
+      }
+    }
+  }
+}
+
+TEST(PlaceFilter, StopsAtAReadErrorWithoutTheTrailer) {
+  std::string input = "0 HEAD\n" + kSixLineRecord + "0 TRLR\n";
+  StringSource source(input, SIZE_MAX, 20);
+  StringSink coordinates;
+  StringSink cleaned;
+  ExtractResult result = extract_places(source, coordinates, cleaned, 8);
+  EXPECT_EQ(result.status, ExtractStatus::kReadFailed);
+  EXPECT_EQ(result.error_number, EIO);
+  EXPECT_EQ(coordinates.text.find("0 TLR"), std::string::npos);
+}
+
+TEST(PlaceFilter, StopsAtAWriteErrorAndSaysWhichOutput) {
+  std::string input = "0 HEAD\n" + kSixLineRecord + "0 TRLR\n";
+  for (size_t room : {0, 3, 40, 70}) {
+    StringSource source(input);
+    StringSink coordinates(room);
+    StringSink cleaned;
+    ExtractResult result = extract_places(source, coordinates, cleaned, 8);
+    EXPECT_EQ(result.status, ExtractStatus::kCoordinatesWriteFailed) << room;
+    EXPECT_EQ(result.error_number, ENOSPC);
+  }
+  for (size_t room : {0, 10}) {
+    StringSource source(input);
+    StringSink coordinates;
+    StringSink cleaned(room);
+    ExtractResult result = extract_places(source, coordinates, cleaned, 8);
+    EXPECT_EQ(result.status, ExtractStatus::kCleanedWriteFailed) << room;
+    EXPECT_EQ(result.error_number, ENOSPC);
+  }
+}
+
+}  // namespace
+}  // namespace placeharvest
