@@ -17,12 +17,16 @@ void write_to_standard_error(std::string_view text) {
   std::fflush(stderr);
 }
 
-void report_error(std::string_view file, std::string_view reason) {
-  // One write, so that the line is not torn by other output.
+std::string error_line(std::string_view file, std::string_view reason) {
   std::string line;
   line.append(kProgramName).append(": ").append(file).append(": ");
   line.append(reason).append("\n");
-  write_to_standard_error(line);
+  return line;
+}
+
+void report_error(std::string_view file, std::string_view reason) {
+  // One write, so that the line is not torn by other output.
+  write_to_standard_error(error_line(file, reason));
 }
 
 void report_system_error(std::string_view file, int error_number) {

@@ -2,6 +2,7 @@
 #ifndef PLACEHARVEST_DIAGNOSTICS_H_
 #define PLACEHARVEST_DIAGNOSTICS_H_
 
+#include <string>
 #include <string_view>
 
 namespace placeharvest {
@@ -16,6 +17,10 @@ enum ExitStatus : int {
 
 // Writes "PlaceHarvest: <file>: <reason>" as one line to standard error.
 void report_error(std::string_view file, std::string_view reason);
+
+// The line that report_error() writes, for messages that must be ready
+// before they are needed (in a signal handler).
+std::string error_line(std::string_view file, std::string_view reason);
 
 // The same, with the system's text for `error_number` as the reason.
 void report_system_error(std::string_view file, int error_number);

@@ -8,6 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace placeharvest {
 namespace {
 
@@ -36,34 +40,47 @@ constexpr std::string_view kCr = "\r";
 constexpr size_t kNotFound = static_cast<size_t>(-1);
 
 // Gathers what is to be written to one output as spans, so that text taken
-// from the input buffer (nearly all of the cleaned file) reaches the sink
-// without being copied. The spans point into the input buffer or at
-// constants, so flush() must run before the input buffer changes.
+// from the input (nearly all of the cleaned file) reaches the sink without
+// being copied. Short pieces (tags, values, line ends) are copied into a
+// staging buffer instead: the system copies a few large spans far faster
+// than many tiny ones. Spans point into the input, so flush() must run
+// before the input's data changes.
 class SpanWriter {
  public:
-  explicit SpanWriter(ByteSink& sink) : sink_(sink) {
+  explicit SpanWriter(ByteSink& sink)
+      : sink_(sink), staging_(new char[kStagingSize]) {
     spans_.reserve(kMaxSpans);
   }
 
   void add(std::string_view text) {
     if (text.empty() || failed_) return;
-    if (!spans_.empty() &&
-        spans_.back().data + spans_.back().size == text.data()) {
-      spans_.back().size += text.size();
-      return;
+    bool copy = text.size() < kCopyBelow;
+    if (spans_.size() == kMaxSpans ||
+        (copy && staged_ + text.size() > kStagingSize)) {
+      if (!flush()) return;
     }
-    if (spans_.size() == kMaxSpans && !flush()) return;
-    spans_.push_back({text.data(), text.size()});
+    const char* data = text.data();
+    if (copy) {
+      char* staged = staging_.get() + staged_;
+      std::memcpy(staged, data, text.size());
+      staged_ += text.size();
+      data = staged;
+    }
+    if (!spans_.empty() && spans_.back().data + spans_.back().size == data) {
+      spans_.back().size += text.size();
+    } else {
+      spans_.push_back({data, text.size()});
+    }
   }
 
   bool flush() {
     if (failed_) return false;
-    if (spans_.empty()) return true;
-    if (!sink_.write(spans_.data(), spans_.size())) {
+    if (!spans_.empty() && !sink_.write(spans_.data(), spans_.size())) {
       failed_ = true;
       error_number_ = errno;
     }
     spans_.clear();
+    staged_ = 0;
     return !failed_;
   }
 
@@ -73,18 +90,39 @@ class SpanWriter {
  private:
   // One POSIX writev() takes up to 1024 spans.
   static constexpr size_t kMaxSpans = 1024;
+  static constexpr size_t kCopyBelow = 256;
+  static constexpr size_t kStagingSize = 64 * 1024;
 
   ByteSink& sink_;
   std::vector<ByteSpan> spans_;
+  std::unique_ptr<char[]> staging_;
+  size_t staged_ = 0;
   bool failed_ = false;
   int error_number_ = 0;
 };
 
 uint64_t count_byte(const char* data, size_t size, char byte) {
-  // A plain loop: the compiler turns it into vector code, which keeps line
-  // counting far below the cost of the copy itself.
+  // Line counting runs over every byte of the cleaned file, so it must cost
+  // far less than the copy. SSE2 compares 16 bytes at a time and sums the
+  // matches in byte counters, which are added up before they can overflow.
   uint64_t count = 0;
-  for (size_t i = 0; i < size; ++i) count += data[i] == byte;
+  size_t i = 0;
+#ifdef __SSE2__
+  const __m128i needle = _mm_set1_epi8(byte);
+  while (size - i >= 16) {
+    size_t vectors = std::min<size_t>((size - i) / 16, 255);
+    __m128i counters = _mm_setzero_si128();
+    for (size_t k = 0; k < vectors; ++k, i += 16) {
+      __m128i bytes =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+      counters = _mm_sub_epi8(counters, _mm_cmpeq_epi8(bytes, needle));
+    }
+    __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+    count += static_cast<uint64_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<uint64_t>(_mm_extract_epi16(sums, 4));
+  }
+#endif
+  for (; i < size; ++i) count += data[i] == byte;
   return count;
 }
 
@@ -96,8 +134,7 @@ class Extractor {
         coordinates_(coordinates),
         cleaned_(cleaned),
         block_size_(std::max<size_t>(block_size, 1)),
-        capacity_(2 * block_size_),
-        buffer_(new char[capacity_]) {}
+        viewing_(input.can_view()) {}
 
   ExtractResult run();
 
@@ -112,6 +149,7 @@ class Extractor {
   Fill fill();
   ExtractResult finish();
 
+  bool count_lines_before(uint64_t end, uint64_t* lines);
   size_t find_marker(size_t from, size_t to) const;
   size_t after_last_line_end(size_t from, size_t to) const;
   void copy_to_cleaned(size_t from, size_t to);
@@ -122,12 +160,19 @@ class Extractor {
   SpanWriter cleaned_;
   const size_t block_size_;
 
-  size_t capacity_;
+  // The input is either read into buffer_ or, where the source can show it
+  // in place, viewed there without a copy, view_offset_ being the input's
+  // offset of data_[0]. The cleaned file is then written straight from the
+  // view: one copy of the data in all, as when copying a file.
+  const bool viewing_;
+  size_t capacity_ = 0;
   std::unique_ptr<char[]> buffer_;
-  // buffer_[begin_, end_) holds the input not yet dealt with; begin_ is
-  // always at the start of a line. While scanning, buffer_[begin_,
-  // search_from_) is known to hold no line end and no start of a marker;
-  // inside a record, no line end.
+  uint64_t view_offset_ = 0;
+  const char* data_ = nullptr;
+  // data_[begin_, end_) holds the input not yet dealt with; begin_ is always
+  // at the start of a line. While scanning, data_[begin_, search_from_) is
+  // known to hold no line end and no start of a marker; inside a record, no
+  // line end.
   size_t begin_ = 0;
   size_t end_ = 0;
   size_t search_from_ = 0;
@@ -143,6 +188,7 @@ class Extractor {
   uint64_t lines_done_ = 0;
   size_t record_line_ = 0;  // lines of the current record taken so far
   uint64_t record_start_line_ = 0;
+  uint64_t record_start_offset_ = 0;  // when viewing
 };
 
 ExtractResult Extractor::run() {
@@ -187,11 +233,11 @@ ExtractResult Extractor::run() {
 // CR in a CR file, and in an LF file CR LF when the first line ends in CR LF.
 Extractor::Step Extractor::detect_line_ends() {
   for (;;) {
-    const char* first = buffer_.get() + search_from_;
-    const char* last = buffer_.get() + end_;
+    const char* first = data_ + search_from_;
+    const char* last = data_ + end_;
     const char* found = std::find_if(
         first, last, [](char c) { return c == '\n' || c == '\r'; });
-    size_t position = static_cast<size_t>(found - buffer_.get());
+    size_t position = static_cast<size_t>(found - data_);
     if (found == last) {
       if (!at_end_) {
         search_from_ = end_;
@@ -200,7 +246,7 @@ Extractor::Step Extractor::detect_line_ends() {
       break;  // no line end at all
     }
     if (*found == '\n') {
-      if (position > 0 && buffer_[position - 1] == '\r') line_end_ = kCrLf;
+      if (position > 0 && data_[position - 1] == '\r') line_end_ = kCrLf;
       break;
     }
     if (!first_line_end_is_cr_pair_) {
@@ -211,7 +257,7 @@ Extractor::Step Extractor::detect_line_ends() {
         }
         break;  // a lone CR at the very end
       }
-      char next = buffer_[position + 1];
+      char next = data_[position + 1];
       if (next != '\n' && next != '\r') {
         line_end_byte_ = '\r';
         line_end_ = kCr;
@@ -252,14 +298,15 @@ Extractor::Step Extractor::scan() {
   state_ = State::kInRecord;
   record_line_ = 0;
   record_start_line_ = lines_done_ + 1;
+  record_start_offset_ = view_offset_ + begin_;
   search_from_ = marker + kPlaceMarker.size();
   return Step::kContinue;
 }
 
 Extractor::Step Extractor::take_record_line() {
-  const char* line = buffer_.get() + begin_;
-  const void* found = std::memchr(buffer_.get() + search_from_, line_end_byte_,
-                                  end_ - search_from_);
+  const char* line = data_ + begin_;
+  const void* found =
+      std::memchr(data_ + search_from_, line_end_byte_, end_ - search_from_);
   size_t line_size;
   std::string_view ending;
   if (found != nullptr) {
@@ -309,21 +356,38 @@ Extractor::Step Extractor::take_record_line() {
 }
 
 Extractor::Fill Extractor::fill() {
-  // The pending spans point into the buffer, which is about to change.
+  // The pending spans point into the data, which is about to change.
   if (!coordinates_.flush() || !cleaned_.flush()) return Fill::kFailed;
   size_t kept = end_ - begin_;
+  search_from_ -= begin_;
+  if (viewing_) {
+    uint64_t offset = view_offset_ + begin_;
+    size_t available = 0;
+    const char* view = input_.view(offset, kept + block_size_, &available);
+    if (view == nullptr) {
+      read_error_number_ = errno;
+      return Fill::kFailed;
+    }
+    data_ = view;
+    view_offset_ = offset;
+    begin_ = 0;
+    end_ = available;
+    return available > kept ? Fill::kData : Fill::kEnd;
+  }
+
   if (kept + block_size_ > capacity_) {
-    // Only a line longer than a block gets here; doubling keeps the cost of
-    // holding it linear in its length.
-    size_t capacity = std::max(kept + block_size_, 2 * capacity_);
+    // Past the first block, only a line longer than a block gets here;
+    // doubling keeps the cost of holding it linear in its length.
+    size_t capacity =
+        std::max({kept + block_size_, 2 * capacity_, 2 * block_size_});
     std::unique_ptr<char[]> buffer(new char[capacity]);
-    std::memcpy(buffer.get(), buffer_.get() + begin_, kept);
+    if (kept > 0) std::memcpy(buffer.get(), data_ + begin_, kept);
     buffer_ = std::move(buffer);
     capacity_ = capacity;
   } else if (begin_ > 0 && kept > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, kept);
   }
-  search_from_ -= begin_;
+  data_ = buffer_.get();
   begin_ = 0;
   end_ = kept;
 
@@ -342,11 +406,39 @@ ExtractResult Extractor::finish() {
   if (state_ == State::kInRecord) {
     result.status = ExtractStatus::kCutShortRecord;
     result.cut_short_record_line = record_start_line_;
+    if (viewing_) {
+      // The spans point into the view, which counting moves on.
+      if (!coordinates_.flush() || !cleaned_.flush()) return write_failure();
+      uint64_t lines = 0;
+      if (!count_lines_before(record_start_offset_, &lines)) {
+        result.status = ExtractStatus::kReadFailed;
+        result.error_number = errno;
+        return result;
+      }
+      result.cut_short_record_line = lines + 1;
+    }
   }
   coordinates_.add(kTrailer);
   coordinates_.add(line_end_);
   if (!coordinates_.flush() || !cleaned_.flush()) return write_failure();
   return result;
+}
+
+// Counts the line ends of the viewed input in front of offset `end`.
+bool Extractor::count_lines_before(uint64_t end, uint64_t* lines) {
+  *lines = 0;
+  for (uint64_t offset = 0; offset < end;) {
+    size_t available = 0;
+    const char* view = input_.view(
+        offset,
+        static_cast<size_t>(std::min<uint64_t>(block_size_, end - offset)),
+        &available);
+    if (view == nullptr) return false;
+    if (available == 0) break;
+    *lines += count_byte(view, available, line_end_byte_);
+    offset += available;
+  }
+  return true;
 }
 
 ExtractResult Extractor::write_failure() const {
@@ -368,7 +460,7 @@ size_t Extractor::find_marker(size_t from, size_t to) const {
   // and memchr finds it at memory speed.
   constexpr size_t kUnderscore = 2;
   if (to - from < kPlaceMarker.size()) return kNotFound;
-  const char* text = buffer_.get();
+  const char* text = data_;
   const char* candidate = text + from + kUnderscore;
   const char* last = text + to - (kPlaceMarker.size() - kUnderscore - 1);
   while (candidate < last) {
@@ -387,15 +479,19 @@ size_t Extractor::find_marker(size_t from, size_t to) const {
 // Returns the offset just past the last line end in [from, to), or kNotFound.
 size_t Extractor::after_last_line_end(size_t from, size_t to) const {
   for (size_t i = to; i > from; --i) {
-    if (buffer_[i - 1] == line_end_byte_) return i;
+    if (data_[i - 1] == line_end_byte_) return i;
   }
   return kNotFound;
 }
 
 void Extractor::copy_to_cleaned(size_t from, size_t to) {
   if (from == to) return;
-  lines_done_ += count_byte(buffer_.get() + from, to - from, line_end_byte_);
-  cleaned_.add(std::string_view(buffer_.get() + from, to - from));
+  // Viewed input is counted only if a line number is needed: counting
+  // costs more than the rest of the scan.
+  if (!viewing_) {
+    lines_done_ += count_byte(data_ + from, to - from, line_end_byte_);
+  }
+  cleaned_.add(std::string_view(data_ + from, to - from));
 }
 
 }  // namespace

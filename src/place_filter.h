@@ -23,6 +23,18 @@ class ByteSource {
   // 0 at the end of the input, a negative value on a read error (with errno
   // set). May store fewer bytes than asked for before the end.
   virtual long long read(char* data, size_t capacity) = 0;
+
+  // Sources that can show their bytes in place, without a copy (a file
+  // mapped into memory), say so here; the filter then calls view() only.
+  virtual bool can_view() const { return false; }
+  // Shows the input from byte `offset` on: returns the address of that byte
+  // and stores in `available` how many bytes can be read there, `size` or
+  // fewer at the end of the input. The view stays valid until the next
+  // call. Returns nullptr on failure, with errno set.
+  virtual const char* view(uint64_t offset, size_t size, size_t* available) {
+    (void)offset, (void)size, (void)available;
+    return nullptr;
+  }
 };
 
 // Where the filter writes to.
@@ -52,9 +64,9 @@ struct ExtractResult {
   uint64_t cut_short_record_line = 0;
 };
 
-// The amount read from the input at a time. Memory use is this plus the
-// longest line of the input.
-constexpr size_t kDefaultBlockSize = 128 * 1024;
+// The amount read from the input at a time. Memory use is about twice this
+// plus the longest line of the input.
+constexpr size_t kDefaultBlockSize = 1024 * 1024;
 
 // Reads `input` to its end and splits it:
 //  - A line ends at LF, a CR right before the LF being part of the line end;

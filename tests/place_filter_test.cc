@@ -14,12 +14,30 @@ namespace {
 using namespace std::string_literals;
 
 // Hands out the input in pieces of at most `piece` bytes, as a pipe does;
-// fails with EIO once `fail_after` bytes have been handed out.
+// fails with EIO once `fail_after` bytes have been handed out. A viewable
+// source shows its text in place instead, as a mapped file does.
 class StringSource : public ByteSource {
  public:
   explicit StringSource(std::string text, size_t piece = SIZE_MAX,
-                        size_t fail_after = SIZE_MAX)
-      : text_(std::move(text)), piece_(piece), fail_after_(fail_after) {}
+                        size_t fail_after = SIZE_MAX, bool viewable = false)
+      : text_(std::move(text)),
+        piece_(piece),
+        fail_after_(fail_after),
+        viewable_(viewable) {}
+
+  bool can_view() const override { return viewable_; }
+
+  const char* view(uint64_t offset, size_t size, size_t* available) override {
+    if (offset + size > fail_after_) {
+      errno = EIO;
+      return nullptr;
+    }
+    // A copy of its own, so that reading past the view shows under
+    // AddressSanitizer.
+    shown_.assign(text_, std::min<size_t>(offset, text_.size()), size);
+    *available = shown_.size();
+    return shown_.data();
+  }
 
   long long read(char* data, size_t capacity) override {
     if (position_ >= fail_after_) {
@@ -37,7 +55,9 @@ class StringSource : public ByteSource {
   std::string text_;
   size_t piece_;
   size_t fail_after_;
+  bool viewable_;
   size_t position_ = 0;
+  std::string shown_;
 };
 
 // Collects what is written; fails with ENOSPC once it holds `room` bytes.
@@ -69,8 +89,8 @@ struct Split {
 };
 
 Split split(const std::string& input, size_t block_size = kDefaultBlockSize,
-            size_t piece = SIZE_MAX) {
-  StringSource source(input, piece);
+            size_t piece = SIZE_MAX, bool viewable = false) {
+  StringSource source(input, piece, SIZE_MAX, viewable);
   StringSink coordinates;
   StringSink cleaned;
   ExtractResult result =
@@ -258,12 +278,16 @@ TEST(PlaceFilter, GivesTheSameOutputsForEveryBlockSize) {
   for (const std::string& input : inputs) {
     Split whole = split(input);
     for (size_t block_size : {1, 2, 3, 5, 7, 8, 9, 16, 100}) {
-      for (size_t piece : {SIZE_MAX, size_t{1}}) {
-        Split got = split(input, block_size, piece);
-        EXPECT_EQ(got.coordinates, whole.coordinates)
-            << "block " << block_size << " piece " << piece << ": " << input;
-        EXPECT_EQ(got.cleaned, whole.cleaned)
-            << "block " << block_size << " piece " << piece << ": " << input;
+      // Read whole blocks, read as from a pipe, or viewed in place.
+      for (auto [piece, viewable] :
+           {std::pair{SIZE_MAX, false}, std::pair{size_t{1}, false},
+            std::pair{SIZE_MAX, true}}) {
+        Split got = split(input, block_size, piece, viewable);
+        std::string shown = "block " + std::to_string(block_size) + " piece " +
+                            std::to_string(piece) +
+                            (viewable ? " viewed: " : ": ") + input;
+        EXPECT_EQ(got.coordinates, whole.coordinates) << shown;
+        EXPECT_EQ(got.cleaned, whole.cleaned) << shown;
         EXPECT_EQ(got.result.status, whole.result.status);
         EXPECT_EQ(got.result.cut_short_record_line,
                   whole.result.cut_short_record_line);
@@ -272,15 +296,38 @@ TEST(PlaceFilter, GivesTheSameOutputsForEveryBlockSize) {
   }
 }
 
+// Thousands of records and long lines between them in one block: more
+// pieces than one write takes, and more short text than is staged at once.
+TEST(PlaceFilter, WritesManyRecordsOfOneBlockInOrder) {
+  std::string input;
+  std::string coordinates;
+  std::string cleaned;
+  for (int i = 0; i < 3000; ++i) {
+    std::string note =
+        "0 @N" + std::to_string(i) + "@ NOTE " + std::string(300, 'x');
+    input += note + "\n0 _PLAC P" + std::to_string(i) + "\n1 MAP\n2 LATI N" +
+             std::to_string(i) + "\n2 LONG E1\n";
+    coordinates += "2 PLAC P" + std::to_string(i) + "\n3 MAP\n4 LATI N" +
+                   std::to_string(i) + "\n4 LONG E1\n";
+    cleaned += note + "\n";
+  }
+  input += "0 TRLR\n";
+  Split got = split(input);
+  EXPECT_EQ(got.coordinates, coordinates + "0 TLR\n");
+  EXPECT_EQ(got.cleaned, cleaned + "0 TRLR\n");
+}
+
 TEST(PlaceFilter, StopsAtAReadErrorWithoutTheTrailer) {
   std::string input = "0 HEAD\n" + kSixLineRecord + "0 TRLR\n";
-  StringSource source(input, SIZE_MAX, 20);
-  StringSink coordinates;
-  StringSink cleaned;
-  ExtractResult result = extract_places(source, coordinates, cleaned, 8);
-  EXPECT_EQ(result.status, ExtractStatus::kReadFailed);
-  EXPECT_EQ(result.error_number, EIO);
-  EXPECT_EQ(coordinates.text.find("0 TLR"), std::string::npos);
+  for (bool viewable : {false, true}) {
+    StringSource source(input, SIZE_MAX, 20, viewable);
+    StringSink coordinates;
+    StringSink cleaned;
+    ExtractResult result = extract_places(source, coordinates, cleaned, 8);
+    EXPECT_EQ(result.status, ExtractStatus::kReadFailed);
+    EXPECT_EQ(result.error_number, EIO);
+    EXPECT_EQ(coordinates.text.find("0 TLR"), std::string::npos);
+  }
 }
 
 TEST(PlaceFilter, StopsAtAWriteErrorAndSaysWhichOutput) {
