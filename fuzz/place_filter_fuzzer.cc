@@ -1,0 +1,47 @@
+// Drives the filter on arbitrary bytes and holds it to the reference rules.
+// The first two bytes choose how the rest reaches the filter: the block size
+// (1 to 64 bytes, or the default), and whether it is read in whole blocks,
+// read in pieces of a few bytes as from a pipe, or viewed in place.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "place_filter.h"
+#include "reference_filter.h"
+#include "string_streams.h"
+
+namespace {
+
+void fail(const char* what) {
+  std::fprintf(stderr, "place filter differs from the reference: %s\n", what);
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace placeharvest;
+  if (size < 2) return 0;
+  size_t block_size = data[0] < 192 ? 1 + data[0] % 64 : kDefaultBlockSize;
+  int mode = data[1] % 3;
+  size_t piece = mode == 1 ? 1 + data[1] / 3 % 7 : SIZE_MAX;
+  std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
+
+  StringSource source(input, piece, SIZE_MAX, mode == 2);
+  StringSink coordinates;
+  StringSink cleaned;
+  ExtractResult result =
+      extract_places(source, coordinates, cleaned, block_size);
+  ReferenceSplit expected = reference_split(input);
+
+  if (coordinates.text != expected.coordinates) fail("coordinates file");
+  if (cleaned.text != expected.cleaned) fail("cleaned file");
+  bool cut_short = result.status == ExtractStatus::kCutShortRecord;
+  if (!cut_short && result.status != ExtractStatus::kComplete) fail("status");
+  if (cut_short != expected.cut_short) fail("cut-short record");
+  if (cut_short && result.cut_short_record_line != expected.cut_short_line) {
+    fail("line of the cut-short record");
+  }
+  return 0;
+}

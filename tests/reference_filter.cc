@@ -1,0 +1,94 @@
+#include "reference_filter.h"
+
+#include <vector>
+
+namespace placeharvest {
+namespace {
+
+struct Line {
+  std::string text;    // without its line end
+  std::string ending;  // "\n", "\r\n", "\r", or "" for a last line without
+};
+
+bool starts_with(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+}  // namespace
+
+ReferenceSplit reference_split(const std::string& input) {
+  // The first CR or LF decides: a CR followed by neither CR nor LF means CR
+  // line ends; otherwise lines end at LF, and the program's own line end is
+  // CR LF if the first line ends so.
+  bool cr_file = false;
+  std::string own_ending = "\n";
+  size_t first = input.find_first_of("\r\n");
+  if (first != std::string::npos && input[first] == '\r' &&
+      first + 1 < input.size() && input[first + 1] != '\r' &&
+      input[first + 1] != '\n') {
+    cr_file = true;
+    own_ending = "\r";
+  } else {
+    size_t lf = input.find('\n');
+    if (lf != std::string::npos && lf > 0 && input[lf - 1] == '\r') {
+      own_ending = "\r\n";
+    }
+  }
+
+  std::vector<Line> lines;
+  char terminator = cr_file ? '\r' : '\n';
+  for (size_t start = 0; start < input.size();) {
+    size_t end = input.find(terminator, start);
+    if (end == std::string::npos) {
+      lines.push_back({input.substr(start), ""});
+      break;
+    }
+    Line line{input.substr(start, end - start), std::string(1, terminator)};
+    if (!cr_file && !line.text.empty() && line.text.back() == '\r') {
+      line.text.pop_back();
+      line.ending = "\r\n";
+    }
+    lines.push_back(line);
+    start = end + 1;
+  }
+
+  auto ending_of = [&](const Line& line) {
+    return line.ending.empty() ? own_ending : line.ending;
+  };
+  const char* const value_tags[] = {"4 LATI ", "4 LONG ", "4 ZOOM ", "4 PLEV "};
+  ReferenceSplit split;
+  for (size_t i = 0; i < lines.size();) {
+    const Line& line = lines[i];
+    if (line.text.find("0 _PLAC ") == std::string::npos) {
+      split.cleaned += line.text + line.ending;
+      ++i;
+      continue;
+    }
+    split.coordinates += "2 PLAC" +
+                         line.text.substr(line.text.find("0 _PLAC") + 7) +
+                         ending_of(line);
+    // Up to five more lines, until one that begins a level-0 record.
+    size_t taken = 1;
+    while (taken < 6 && i + taken < lines.size() &&
+           !starts_with(lines[i + taken].text, "0 ")) {
+      const Line& next = lines[i + taken];
+      if (taken == 1) {
+        split.coordinates += "3 MAP" + own_ending;
+      } else {
+        split.coordinates += value_tags[taken - 2];
+        if (next.text.size() > 7) split.coordinates += next.text.substr(7);
+        split.coordinates += ending_of(next);
+      }
+      ++taken;
+    }
+    if (taken < 6 && i + taken == lines.size()) {
+      split.cut_short = true;
+      split.cut_short_line = i + 1;
+    }
+    i += taken;
+  }
+  split.coordinates += "0 TLR" + own_ending;
+  return split;
+}
+
+}  // namespace placeharvest
