@@ -11,7 +11,8 @@
 // the file inside a place record instead of with "0 TRLR".
 //
 // On standard error it says what it wrote, for checks of the outputs:
-//   bytes=B lines=L place_records=P place_lines=Q cut_short_line=C
+//   bytes=B lines=L place_records=P place_lines=Q place_bytes=R
+//   cut_short_line=C
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
@@ -277,11 +278,14 @@ int main(int argc, char** argv) {
   uint64_t family_id = 0;
   uint64_t place_records = 0;
   uint64_t place_lines = 0;
+  uint64_t place_bytes = 0;
   while (out.bytes() < size) {
     if (place_lines * 25 < out.lines()) {
-      uint64_t before = out.lines();
+      uint64_t lines_before = out.lines();
+      uint64_t bytes_before = out.bytes();
       place_record(out, random);
-      place_lines += out.lines() - before;
+      place_lines += out.lines() - lines_before;
+      place_bytes += out.bytes() - bytes_before;
       ++place_records;
     } else if (random.below(4) == 0) {
       family(out, random, ++family_id, individuals);
@@ -292,11 +296,13 @@ int main(int argc, char** argv) {
   uint64_t cut_short_line = 0;
   if (cut_short) {
     cut_short_line = out.lines() + 1;
+    uint64_t bytes_before = out.bytes();
     out.line("0 _PLAC ", random.pick(kPlaces));
     out.line("1 MAP");
     out.line("2 LATI ", coordinate(random, 'N', 'S', 90));
     ++place_records;
     place_lines += 3;
+    place_bytes += out.bytes() - bytes_before;
   } else {
     out.line("0 TRLR");
   }
@@ -307,8 +313,9 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr,
                "bytes=%" PRIu64 " lines=%" PRIu64 " place_records=%" PRIu64
-               " place_lines=%" PRIu64 " cut_short_line=%" PRIu64 "\n",
+               " place_lines=%" PRIu64 " place_bytes=%" PRIu64
+               " cut_short_line=%" PRIu64 "\n",
                out.bytes(), out.lines(), place_records, place_lines,
-               cut_short_line);
+               place_bytes, cut_short_line);
   return 0;
 }

@@ -363,7 +363,10 @@ Extractor::Fill Extractor::fill() {
   if (viewing_) {
     uint64_t offset = view_offset_ + begin_;
     size_t available = 0;
-    const char* view = input_.view(offset, kept + block_size_, &available);
+    // A view that must hold a line longer than a block grows by doubling,
+    // so that viewing the line costs time linear in its length.
+    const char* view =
+        input_.view(offset, kept + std::max(block_size_, kept), &available);
     if (view == nullptr) {
       read_error_number_ = errno;
       return Fill::kFailed;

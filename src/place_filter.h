@@ -64,8 +64,7 @@ struct ExtractResult {
   uint64_t cut_short_record_line = 0;
 };
 
-// The amount read from the input at a time. Memory use is about twice this
-// plus the longest line of the input.
+// The amount read from the input at a time.
 constexpr size_t kDefaultBlockSize = 1024 * 1024;
 
 // Reads `input` to its end and splits it:
@@ -82,8 +81,9 @@ constexpr size_t kDefaultBlockSize = 1024 * 1024;
 //    own line ends; lines the filter makes use the file's line end.
 //  - Every other line goes to `cleaned` unchanged.
 //  - "0 TLR" ends `coordinates`, unless reading or writing failed.
-// Memory is bounded by `block_size` plus the longest line. `block_size` must
-// be at least 1; small values exist to test the block handling.
+// Memory is bounded by twice the larger of `block_size` and the longest
+// line. `block_size` must be at least 1; small values exist to test the
+// block handling.
 // On a failure the filter stops at once and says which stream failed.
 ExtractResult extract_places(ByteSource& input, ByteSink& coordinates,
                              ByteSink& cleaned,

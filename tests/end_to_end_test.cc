@@ -2,15 +2,19 @@
 // both outputs, standard error, standard output and the exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,6 +35,14 @@ const std::string kCoordinates =
     "4 PLEV 2\n0 TLR\n";
 const std::string kCleaned =
     "0 HEAD\n0 @I1@ INDI\n1 NAME Ebba /Berg/\n0 TRLR\n";
+
+// Big enough to be read and written in several blocks.
+std::string big_input() {
+  std::string records = kInput.substr(0, kInput.rfind("0 TRLR"));
+  std::string text;
+  for (int i = 0; i < 30000; ++i) text += records;
+  return text + "0 TRLR\n";
+}
 
 std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -61,8 +73,31 @@ class EndToEnd : public ::testing::Test {
   fs::path path(const std::string& name) const { return folder_ / name; }
 
   // Runs the program inside the folder, in the C locale so that the
-  // system's error texts are the English ones.
-  Outcome run(const std::vector<std::string>& arguments) const {
+  // system's error texts are the English ones, with `environment` added.
+  // PLACEHARVEST_TEST_WRAPPER, if set, is a command to run it under
+  // (valgrind, say).
+  Outcome run(const std::vector<std::string>& arguments,
+              const std::vector<std::string>& environment = {}) const {
+    std::vector<std::string> command;
+    if (const char* wrapper = std::getenv("PLACEHARVEST_TEST_WRAPPER")) {
+      std::istringstream words(wrapper);
+      for (std::string word; words >> word;) command.push_back(word);
+    }
+    command.push_back(PLACEHARVEST_PROGRAM);
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return spawn(command, environment);
+  }
+
+  // Runs a shell command in the folder; $PLACEHARVEST names the program.
+  Outcome run_shell(const std::string& line,
+                    const std::vector<std::string>& environment = {}) const {
+    std::vector<std::string> with_program = environment;
+    with_program.push_back("PLACEHARVEST="s + PLACEHARVEST_PROGRAM);
+    return spawn({"/bin/sh", "-c", line}, with_program);
+  }
+
+  Outcome spawn(const std::vector<std::string>& command,
+                const std::vector<std::string>& environment) const {
     fs::path error = folder_ / ".stderr";
     fs::path output = folder_ / ".stdout";
     pid_t child = fork();
@@ -74,13 +109,15 @@ class EndToEnd : public ::testing::Test {
       dup2(error_file, 2);
       dup2(output_file, 1);
       setenv("LC_ALL", "C", 1);
+      for (const std::string& setting : environment) {
+        putenv(const_cast<char*>(setting.c_str()));
+      }
       std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(PLACEHARVEST_PROGRAM));
-      for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
+      for (const std::string& word : command) {
+        argv.push_back(const_cast<char*>(word.c_str()));
       }
       argv.push_back(nullptr);
-      execv(PLACEHARVEST_PROGRAM, argv.data());
+      execvp(argv[0], argv.data());
       _exit(127);
     }
     int status = 0;
@@ -268,6 +305,90 @@ TEST_F(EndToEnd, WritesToDevices) {
   Outcome outcome = run({"in.ged", "/dev/null", "/dev/null"});
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.error, "");
+}
+
+// Every failure of a system call below the program is reported with status
+// 2, and the input stays as it was. A library loaded into the program makes
+// the chosen call fail (see fault_injection.cc).
+TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
+#ifndef PLACEHARVEST_FAULT_LIBRARY
+  GTEST_SKIP() << "fault injection needs a build without sanitizers";
+#else
+  if (std::getenv("PLACEHARVEST_TEST_WRAPPER") != nullptr) {
+    GTEST_SKIP() << "fault injection does not work under a wrapper";
+  }
+  const std::string input = big_input();
+  write_file(path("big.ged"), input);
+  const std::string no_space = ": No space left on device\n";
+  const std::string input_output = ": Input/output error\n";
+  const std::string piped =
+      "cat big.ged | \"$PLACEHARVEST\" /dev/stdin c.ged r.ged";
+  struct Case {
+    std::string fault;
+    std::string error;
+    std::string shell_command;
+  } cases[] = {
+      {"c.ged:write:1", "PlaceHarvest: c.ged" + no_space, ""},
+      {"c.ged:write:3", "PlaceHarvest: c.ged" + no_space, ""},
+      {"c.ged:close:1", "PlaceHarvest: c.ged" + input_output, ""},
+      {"r.ged:write:1", "PlaceHarvest: r.ged" + no_space, ""},
+      {"r.ged:write:3", "PlaceHarvest: r.ged" + no_space, ""},
+      {"r.ged:close:1", "PlaceHarvest: r.ged" + input_output, ""},
+      {"big.ged:close:1", "PlaceHarvest: big.ged" + input_output, ""},
+      {"big.ged:view:1", "PlaceHarvest: big.ged" + input_output, ""},
+      {"big.ged:view:3", "PlaceHarvest: big.ged" + input_output, ""},
+      {"big.ged:shrink:2",
+       "PlaceHarvest: big.ged: the file shrank or could not be read while "
+       "it was being read\n",
+       ""},
+      {"/dev/stdin:read:3", "PlaceHarvest: /dev/stdin" + input_output, piped},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> environment = {
+        "LD_PRELOAD="s + PLACEHARVEST_FAULT_LIBRARY,
+        "PLACEHARVEST_FAULT=" + c.fault};
+    Outcome outcome = c.shell_command.empty()
+                          ? run({"big.ged", "c.ged", "r.ged"}, environment)
+                          : run_shell(c.shell_command, environment);
+    EXPECT_EQ(outcome.status, 2) << c.fault;
+    EXPECT_EQ(outcome.error, c.error) << c.fault;
+    EXPECT_EQ(read_file(path("big.ged")), input) << c.fault;
+  }
+#endif
+}
+
+TEST_F(EndToEnd, ReportsAFullDisk) {
+  fs::create_directory(path("small"));
+  if (mount("tmpfs", path("small").c_str(), "tmpfs", 0, "size=16k") != 0) {
+    GTEST_SKIP() << "cannot mount a small file system: "
+                 << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string where;
+    ~Unmount() { umount(where.c_str()); }
+  } unmount{path("small").string()};
+  const std::string input = big_input();
+  write_file(path("big.ged"), input);
+  Outcome outcome = run({"big.ged", "small/c.ged", "r.ged"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.error,
+            "PlaceHarvest: small/c.ged: No space left on device\n");
+  outcome = run({"big.ged", "c.ged", "small/r.ged"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.error,
+            "PlaceHarvest: small/r.ged: No space left on device\n");
+  EXPECT_EQ(read_file(path("big.ged")), input);
+}
+
+// Like any Unix filter, the program ends at once and silently, killed by
+// SIGPIPE, when the reader of an output pipe stops early.
+TEST_F(EndToEnd, StopsQuietlyWhenThePipeItWritesToCloses) {
+  write_file(path("big.ged"), big_input());
+  Outcome outcome = run_shell(
+      "(\"$PLACEHARVEST\" big.ged /dev/stdout r.ged; echo $? > status) | "
+      "head -c 10 > /dev/null");
+  EXPECT_EQ(outcome.error, "");
+  EXPECT_EQ(read_file(path("status")), "141\n");
 }
 
 // Real files from genealogy programs hold no place record: each must come
