@@ -80,8 +80,9 @@ def run(program, folder, input_path, feed=None):
 
 
 def repeated(unit, size):
+    """`unit` over and over, as many whole times as fit in `size` bytes."""
     block = unit * (CHUNK // len(unit))
-    left = size
+    left = size - size % len(unit)
     while left > 0:
         piece = block[:left]
         left -= len(piece)
