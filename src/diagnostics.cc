@@ -4,6 +4,12 @@
 #include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "windows_text.h"
+#endif
+
 namespace placeharvest {
 namespace {
 
@@ -12,6 +18,18 @@ constexpr std::string_view kProgramName = "PlaceHarvest";
 }  // namespace
 
 void write_to_standard_error(std::string_view text) {
+#ifdef _WIN32
+  // A console shows bytes in its own code page; UTF-16 reaches it whole.
+  HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(console, &mode)) {
+    std::wstring wide = utf16_from_utf8(text);
+    DWORD written = 0;
+    WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()),
+                  &written, nullptr);
+    return;
+  }
+#endif
   // Nothing is left to tell the user if standard error itself fails.
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);

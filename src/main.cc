@@ -9,10 +9,14 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "diagnostics.h"
 #include "file_io.h"
 #include "place_filter.h"
+#ifdef _WIN32
+#include "windows_arguments.h"
+#endif
 
 namespace placeharvest {
 namespace {
@@ -128,11 +132,7 @@ int run(const char* input_path, const char* coordinates_path,
   return succeeded ? kExitSuccess : kExitFailure;
 }
 
-}  // namespace
-}  // namespace placeharvest
-
-int main(int argc, char** argv) {
-  using namespace placeharvest;
+int run_command_line(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
 
   // Options stand in front of the operands, as dash-led clusters of letters;
@@ -158,3 +158,28 @@ int main(int argc, char** argv) {
   }
   return run(argv[1], argv[2], argv[3]);
 }
+
+}  // namespace
+}  // namespace placeharvest
+
+#ifdef _WIN32
+// The arguments come from the command line itself, in UTF-16 so that any
+// file name survives, with wildcards expanded by windows_arguments(); the C
+// runtime's own expansion is turned off.
+extern "C" {
+int _dowildcard = 0;
+}
+
+int wmain() {
+  std::vector<std::string> arguments = placeharvest::windows_arguments();
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  return placeharvest::run_command_line(static_cast<int>(arguments.size()),
+                                        argv.data());
+}
+#else
+int main(int argc, char** argv) {
+  return placeharvest::run_command_line(argc, argv);
+}
+#endif

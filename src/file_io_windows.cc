@@ -1,0 +1,157 @@
+// Files on Windows: the C runtime's descriptors in binary mode, so that no
+// line end and no Ctrl-Z is translated, opened by UTF-16 names so that any
+// file name works, whatever the code page.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "file_io.h"
+#include "windows_text.h"
+
+namespace placeharvest {
+namespace {
+
+FileIdentity identify_handle(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (handle == INVALID_HANDLE_VALUE ||
+      !GetFileInformationByHandle(handle, &information)) {
+    return {};
+  }
+  FileIdentity identity;
+  identity.exists = true;
+  identity.regular =
+      GetFileType(handle) == FILE_TYPE_DISK &&
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  identity.volume = information.dwVolumeSerialNumber;
+  identity.index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
+                   information.nFileIndexLow;
+  return identity;
+}
+
+FileIdentity identify_descriptor(int descriptor) {
+  if (descriptor < 0) return {};
+  return identify_handle(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)));
+}
+
+bool close_descriptor(int& descriptor) {
+  int closing = descriptor;
+  descriptor = -1;
+  return closing < 0 || _close(closing) == 0;
+}
+
+// One runtime call per span would be one system call per span; short spans
+// are gathered here first.
+constexpr size_t kGatherSize = 64 * 1024;
+
+bool write_all(int descriptor, const char* data, size_t size) {
+  while (size > 0) {
+    unsigned int piece = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
+    int written = _write(descriptor, data, piece);
+    if (written < 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool same_regular_file(const FileIdentity& first, const FileIdentity& second) {
+  return first.exists && second.exists && first.regular && second.regular &&
+         first.volume == second.volume && first.index == second.index;
+}
+
+FileIdentity identify_path(const char* path) {
+  // No access asked for: this only looks at the file, and works on a file
+  // that another program holds open.
+  HANDLE handle =
+      CreateFileW(utf16_from_utf8(path).c_str(), 0,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  FileIdentity identity = identify_handle(handle);
+  CloseHandle(handle);
+  return identity;
+}
+
+InputFile::~InputFile() { close_descriptor(descriptor_); }
+
+bool InputFile::open(const char* path) {
+  std::wstring name = utf16_from_utf8(path);
+  // Windows refuses to open a directory as a file with "permission
+  // denied"; the user is better told what it is.
+  DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    errno = EISDIR;
+    return false;
+  }
+  descriptor_ = _wopen(name.c_str(), _O_RDONLY | _O_BINARY);
+  return descriptor_ >= 0;
+}
+
+long long InputFile::read(char* data, size_t capacity) {
+  unsigned int size =
+      capacity > INT_MAX ? INT_MAX : static_cast<unsigned>(capacity);
+  return _read(descriptor_, data, size);
+}
+
+bool InputFile::can_view() const { return false; }
+
+const char* InputFile::view(uint64_t, size_t, size_t*) {
+  errno = ENOSYS;
+  return nullptr;
+}
+
+void InputFile::end_view() {}
+
+FileIdentity InputFile::identity() const {
+  return identify_descriptor(descriptor_);
+}
+
+bool InputFile::close() { return close_descriptor(descriptor_); }
+
+OutputFile::~OutputFile() { close_descriptor(descriptor_); }
+
+bool OutputFile::create(const char* path) {
+  descriptor_ =
+      _wopen(utf16_from_utf8(path).c_str(),
+             _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+  return descriptor_ >= 0;
+}
+
+bool OutputFile::write(const ByteSpan* spans, size_t count) {
+  std::string gathered;
+  for (size_t i = 0; i < count; ++i) {
+    if (spans[i].size >= kGatherSize) {
+      if (!write_all(descriptor_, gathered.data(), gathered.size()) ||
+          !write_all(descriptor_, spans[i].data, spans[i].size)) {
+        return false;
+      }
+      gathered.clear();
+      continue;
+    }
+    if (gathered.size() + spans[i].size > kGatherSize) {
+      if (!write_all(descriptor_, gathered.data(), gathered.size())) {
+        return false;
+      }
+      gathered.clear();
+    }
+    gathered.append(spans[i].data, spans[i].size);
+  }
+  return write_all(descriptor_, gathered.data(), gathered.size());
+}
+
+FileIdentity OutputFile::identity() const {
+  return identify_descriptor(descriptor_);
+}
+
+bool OutputFile::close() { return close_descriptor(descriptor_); }
+
+}  // namespace placeharvest
