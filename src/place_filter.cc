@@ -214,7 +214,7 @@ ExtractResult Extractor::run() {
         case Fill::kEnd:
           at_end_ = true;
           break;
-        case Fill::kFailed:
+        case Fill::kFailed: {
           if (coordinates_.failed() || cleaned_.failed()) {
             return write_failure();
           }
@@ -222,6 +222,7 @@ ExtractResult Extractor::run() {
           result.status = ExtractStatus::kReadFailed;
           result.error_number = read_error_number_;
           return result;
+        }
       }
     }
   }
