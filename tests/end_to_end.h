@@ -22,6 +22,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace placeharvest_test {
@@ -100,6 +101,33 @@ class EndToEnd : public ::testing::Test {
     }
     std::sort(names.begin(), names.end());
     return names;
+  }
+
+  // What the folder holds: each file's name and bytes.
+  std::vector<std::pair<std::string, std::string>> snapshot() const {
+    std::vector<std::pair<std::string, std::string>> contents;
+    for (const std::string& name : files()) {
+      contents.emplace_back(name, read_file(path(name)));
+    }
+    return contents;
+  }
+
+  struct Refusal {
+    std::vector<std::string> arguments;
+    std::string error;
+  };
+
+  // Each run must be refused with status 2 and its message, and leave every
+  // file in the folder as it was.
+  void expect_refusals(const std::vector<Refusal>& refusals) const {
+    const auto before = snapshot();
+    for (const Refusal& refusal : refusals) {
+      Outcome outcome = run(refusal.arguments);
+      std::string shown = ::testing::PrintToString(refusal.arguments);
+      EXPECT_EQ(outcome.status, 2) << shown;
+      EXPECT_EQ(outcome.error, message(refusal.error)) << shown;
+      EXPECT_EQ(snapshot(), before) << shown;
+    }
   }
 
   // Runs the program inside the folder with `arguments`. On Linux it runs

@@ -144,10 +144,7 @@ TEST_F(EndToEnd, RefusesToWriteOverTheInputOrBothOutputsIntoOneFile) {
   fs::create_symlink("in.ged", path("soft.ged"));
   fs::create_symlink("new.ged", path("to-new.ged"));
   const std::string refusal = "; refusing to overwrite it\n";
-  struct Case {
-    std::vector<std::string> arguments;
-    std::string error;
-  } cases[] = {
+  expect_refusals({
       {{"in.ged", "in.ged", "r.ged"},
        "PlaceHarvest: in.ged: is the input file in.ged" + refusal},
       {{"in.ged", "c.ged", "./in.ged"},
@@ -162,21 +159,8 @@ TEST_F(EndToEnd, RefusesToWriteOverTheInputOrBothOutputsIntoOneFile) {
       {{"in.ged", "new.ged", "to-new.ged"},
        "PlaceHarvest: to-new.ged: is the coordinates file new.ged as well; "
        "refusing to write both into it\n"},
-  };
-  for (const Case& c : cases) {
-    Outcome outcome = run(c.arguments);
-    std::string shown = ::testing::PrintToString(c.arguments);
-    EXPECT_EQ(outcome.status, 2) << shown;
-    EXPECT_EQ(outcome.error, c.error) << shown;
-    EXPECT_EQ(read_file(path("in.ged")), kInput) << shown;
-    EXPECT_EQ(read_file(path("out.ged")), "out") << shown;
-    EXPECT_EQ(files(),
-              (std::vector<std::string>{"hard.ged", "in.ged", "out.ged",
-                                        "soft.ged", "to-new.ged"}))
-        << shown;
-  }
+  });
 }
-
 #endif
 
 TEST_F(EndToEnd, WritesToDevices) {

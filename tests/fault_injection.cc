@@ -70,15 +70,21 @@ bool strikes(int descriptor, const char* call) {
 
 extern "C" {
 
+// Programs built with 64-bit file offsets call open64 instead of open.
+static int open_noting(const char* name, const char* path, int flags,
+                       mode_t mode) {
+  int descriptor =
+      real<int (*)(const char*, int, ...)>(name)(path, flags, mode);
+  note_open(path, descriptor);
+  return descriptor;
+}
+
 int open(const char* path, int flags, ...) {
   va_list arguments;
   va_start(arguments, flags);
   mode_t mode = va_arg(arguments, mode_t);
   va_end(arguments);
-  int descriptor =
-      real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
-  note_open(path, descriptor);
-  return descriptor;
+  return open_noting("open", path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
@@ -86,10 +92,7 @@ int open64(const char* path, int flags, ...) {
   va_start(arguments, flags);
   mode_t mode = va_arg(arguments, mode_t);
   va_end(arguments);
-  int descriptor =
-      real<int (*)(const char*, int, ...)>("open64")(path, flags, mode);
-  note_open(path, descriptor);
-  return descriptor;
+  return open_noting("open64", path, flags, mode);
 }
 
 ssize_t read(int descriptor, void* data, size_t size) {

@@ -74,10 +74,7 @@ TEST_F(EndToEnd, RefusesToWriteOverTheInputUnderAnotherName) {
   write_file(path("in.ged"), kInput);
   fs::create_hard_link(path("in.ged"), path("hard.ged"));
   const std::string refusal = "; refusing to overwrite it\n";
-  struct Case {
-    std::vector<std::string> arguments;
-    std::string error;
-  } cases[] = {
+  expect_refusals({
       {{"in.ged", "IN.GED", "r.txt"},
        "PlaceHarvest: IN.GED: is the input file in.ged" + refusal},
       {{"in.ged", "c.txt", ".\\in.ged"},
@@ -87,16 +84,7 @@ TEST_F(EndToEnd, RefusesToWriteOverTheInputUnderAnotherName) {
       {{"in.ged", "c.txt", "C.TXT"},
        "PlaceHarvest: C.TXT: is the coordinates file c.txt as well; "
        "refusing to write both into it\n"},
-  };
-  for (const Case& c : cases) {
-    Outcome outcome = run(c.arguments);
-    std::string shown = ::testing::PrintToString(c.arguments);
-    EXPECT_EQ(outcome.status, 2) << shown;
-    EXPECT_EQ(outcome.error, message(c.error)) << shown;
-    EXPECT_EQ(read_file(path("in.ged")), kInput) << shown;
-    EXPECT_EQ(files(), (std::vector<std::string>{"hard.ged", "in.ged"}))
-        << shown;
-  }
+  });
 }
 
 }  // namespace
