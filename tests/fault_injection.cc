@@ -33,9 +33,9 @@ struct Fault {
 Fault& fault() {
   static Fault parsed = [] {
     Fault f;
-    const char* spec = std::getenv("PLACEHARVEST_FAULT");
-    if (spec == nullptr) return f;
-    std::string text = spec;
+    const char* setting = std::getenv("PLACEHARVEST_FAULT");
+    if (setting == nullptr) return f;
+    std::string text = setting;
     size_t first = text.find(':');
     size_t second = text.find(':', first + 1);
     f.file = text.substr(0, first);
