@@ -26,6 +26,9 @@ bool same_regular_file(const FileIdentity& first, const FileIdentity& second);
 // `exists` is false when there is no such file.
 FileIdentity identify_path(const char* path);
 
+// Removes the file that `path` names; false with errno set on failure.
+bool remove_file(const char* path);
+
 // Paths are UTF-8 on every platform. Every call that fails returns false (or
 // a negative count) with errno set.
 class InputFile final : public ByteSource {

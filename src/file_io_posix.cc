@@ -90,6 +90,8 @@ FileIdentity identify_path(const char* path) {
   return identity_of(status);
 }
 
+bool remove_file(const char* path) { return ::unlink(path) == 0; }
+
 InputFile::~InputFile() {
   end_view();
   close_descriptor(descriptor_);

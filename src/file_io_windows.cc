@@ -80,6 +80,10 @@ FileIdentity identify_path(const char* path) {
   return identity;
 }
 
+bool remove_file(const char* path) {
+  return _wunlink(utf16_from_utf8(path).c_str()) == 0;
+}
+
 InputFile::~InputFile() { close_descriptor(descriptor_); }
 
 bool InputFile::open(const char* path) {

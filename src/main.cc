@@ -106,7 +106,7 @@ int run(const char* input_path, const char* coordinates_path,
   if (same_regular_file(identify_path(cleaned_path), coordinates.identity())) {
     refuse_one_file_for_both_outputs(coordinates_path, cleaned_path);
     coordinates.close();
-    if (!coordinates_before.exists) std::remove(coordinates_path);
+    if (!coordinates_before.exists) remove_file(coordinates_path);
     return kExitFailure;
   }
   OutputFile cleaned;

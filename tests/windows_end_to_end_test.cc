@@ -84,6 +84,9 @@ TEST_F(EndToEnd, RefusesToWriteOverTheInputUnderAnotherName) {
       {{"in.ged", "c.txt", "C.TXT"},
        "PlaceHarvest: C.TXT: is the coordinates file c.txt as well; "
        "refusing to write both into it\n"},
+      {{"in.ged", "\xc3\xa5.txt", "\xc3\x85.TXT"},
+       "PlaceHarvest: \xc3\x85.TXT: is the coordinates file \xc3\xa5.txt as "
+       "well; refusing to write both into it\n"},
   });
 }
 
