@@ -40,16 +40,16 @@ bool outputs_are_safe(const char* input_path, const FileIdentity& input,
                       const char* coordinates_path,
                       const FileIdentity& coordinates, const char* cleaned_path,
                       const FileIdentity& cleaned) {
-  if (same_regular_file(coordinates, input)) {
-    report_error(coordinates_path, std::string("is the input file ") +
-                                       input_path +
-                                       "; refusing to overwrite it");
-    return false;
-  }
-  if (same_regular_file(cleaned, input)) {
-    report_error(cleaned_path, std::string("is the input file ") + input_path +
-                                   "; refusing to overwrite it");
-    return false;
+  const struct {
+    const char* path;
+    const FileIdentity& identity;
+  } outputs[] = {{coordinates_path, coordinates}, {cleaned_path, cleaned}};
+  for (const auto& output : outputs) {
+    if (same_regular_file(output.identity, input)) {
+      report_error(output.path, std::string("is the input file ") + input_path +
+                                    "; refusing to overwrite it");
+      return false;
+    }
   }
   if (same_regular_file(cleaned, coordinates)) {
     refuse_one_file_for_both_outputs(coordinates_path, cleaned_path);

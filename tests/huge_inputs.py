@@ -185,7 +185,8 @@ def main():
     parser.add_argument("--program")
     parser.add_argument("--folder", default="/dev/shm")
     arguments = parser.parse_args()
-    build = os.path.join(SOURCE, "build", "release-tools")
+    # The same Release build as the benchmark's, so neither builds twice.
+    build = os.path.join(SOURCE, "build", "bench")
     if not arguments.program:
         subprocess.run(["cmake", "-S", SOURCE, "-B", build,
                         "-DCMAKE_BUILD_TYPE=Release",
