@@ -14,6 +14,7 @@
 #include "diagnostics.h"
 #include "file_io.h"
 #include "place_filter.h"
+#include "program_argument.h"
 #ifdef _WIN32
 #include "windows_arguments.h"
 #endif
@@ -132,31 +133,54 @@ int run(const char* input_path, const char* coordinates_path,
   return succeeded ? kExitSuccess : kExitFailure;
 }
 
-int run_command_line(int argc, char** argv) {
+// A wildcard can stand for family trees as easily as for new files:
+// "PlaceHarvest *.ged" in a folder of three trees would empty two of them.
+// Only the input may come from one. Returns false, having said why, when an
+// output did.
+bool outputs_are_named_in_full(const ProgramArgument& coordinates,
+                               const ProgramArgument& cleaned) {
+  for (const ProgramArgument* output : {&coordinates, &cleaned}) {
+    if (!output->pattern.empty()) {
+      report_error(output->text, "came from the wildcard " + output->pattern +
+                                     "; refusing to write to it (name each "
+                                     "output in full)");
+      return false;
+    }
+  }
+  return true;
+}
+
+int run_command_line(const std::vector<ProgramArgument>& arguments) {
   std::setlocale(LC_ALL, "");
 
   // Options stand in front of the operands, as dash-led clusters of letters;
   // the first h or v decides, other letters are passed over. A lone dash is
   // an operand.
-  while (argc > 1 && argv[1][0] == '-' && argv[1][1] != '\0') {
-    for (const char* letter = argv[1] + 1; *letter != '\0'; ++letter) {
-      if (*letter == 'h' || *letter == 'H') {
+  size_t first_operand = 1;
+  for (; first_operand < arguments.size(); ++first_operand) {
+    const std::string& argument = arguments[first_operand].text;
+    if (argument.size() < 2 || argument[0] != '-') break;
+    for (char letter : std::string_view(argument).substr(1)) {
+      if (letter == 'h' || letter == 'H') {
         write_to_standard_error(kUsageMessage);
         return kExitSuccess;
       }
-      if (*letter == 'v' || *letter == 'V') {
+      if (letter == 'v' || letter == 'V') {
         write_to_standard_error(kVersionMessage);
         return kExitSuccess;
       }
     }
-    --argc;
-    ++argv;
   }
-  if (argc != 4) {
+  if (arguments.size() - first_operand != 3) {
     write_to_standard_error(kUsageMessage);
     return kExitUsage;
   }
-  return run(argv[1], argv[2], argv[3]);
+  const ProgramArgument* operands = &arguments[first_operand];
+  if (!outputs_are_named_in_full(operands[1], operands[2])) {
+    return kExitFailure;
+  }
+  return run(operands[0].text.c_str(), operands[1].text.c_str(),
+             operands[2].text.c_str());
 }
 
 }  // namespace
@@ -171,15 +195,12 @@ int _dowildcard = 0;
 }
 
 int wmain() {
-  std::vector<std::string> arguments = placeharvest::windows_arguments();
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  return placeharvest::run_command_line(static_cast<int>(arguments.size()),
-                                        argv.data());
+  return placeharvest::run_command_line(placeharvest::windows_arguments());
 }
 #else
 int main(int argc, char** argv) {
-  return placeharvest::run_command_line(argc, argv);
+  std::vector<placeharvest::ProgramArgument> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back({argv[i], {}});
+  return placeharvest::run_command_line(arguments);
 }
 #endif

@@ -102,12 +102,17 @@ std::vector<std::wstring> expand_wildcards(const CommandLineWord& word) {
   return names;
 }
 
-std::vector<std::string> windows_arguments() {
+std::vector<ProgramArgument> windows_arguments() {
   std::vector<CommandLineWord> words = split_command_line(GetCommandLineW());
-  std::vector<std::string> arguments{utf8_from_utf16(words[0].text)};
+  std::vector<ProgramArgument> arguments{{utf8_from_utf16(words[0].text), {}}};
   for (size_t i = 1; i < words.size(); ++i) {
-    for (const std::wstring& name : expand_wildcards(words[i])) {
-      arguments.push_back(utf8_from_utf16(name));
+    std::vector<std::wstring> names = expand_wildcards(words[i]);
+    // No file name holds a wildcard, so a name that differs from the word
+    // came from matching it.
+    bool expanded = names.size() != 1 || names[0] != words[i].text;
+    std::string pattern = expanded ? utf8_from_utf16(words[i].text) : "";
+    for (const std::wstring& name : names) {
+      arguments.push_back({utf8_from_utf16(name), pattern});
     }
   }
   return arguments;

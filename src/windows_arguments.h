@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "program_argument.h"
+
 namespace placeharvest {
 
 struct CommandLineWord {
@@ -31,8 +33,8 @@ std::vector<CommandLineWord> split_command_line(std::wstring_view line);
 // wildcard or matches no file.
 std::vector<std::wstring> expand_wildcards(const CommandLineWord& word);
 
-// This process's arguments in UTF-8, its name first.
-std::vector<std::string> windows_arguments();
+// This process's arguments, its name first.
+std::vector<ProgramArgument> windows_arguments();
 
 }  // namespace placeharvest
 

@@ -3,7 +3,12 @@
 # checks that both give the same outputs, byte for byte, and the same exit
 # status:
 #
-#   tests/compare_builds.sh LINUX_PROGRAM WINDOWS_PROGRAM FILE_OR_FOLDER...
+#   [WINE=LOADER] tests/compare_builds.sh LINUX_PROGRAM WINDOWS_PROGRAM \
+#     FILE_OR_FOLDER...
+#
+# WINE names the wine that runs the Windows program, `wine` by default
+# (the 64-bit build wants /usr/lib/wine/wine64 where `wine` is the 32-bit
+# one).
 set -uo pipefail
 linux=$1
 windows=$2
@@ -15,7 +20,7 @@ differed=0
 while IFS= read -r -d '' file; do
   "$linux" "$file" "$work/linux.coordinates" "$work/linux.cleaned" 2>/dev/null
   linux_status=$?
-  wine "$windows" "$file" "$work/windows.coordinates" \
+  "${WINE:-wine}" "$windows" "$file" "$work/windows.coordinates" \
     "$work/windows.cleaned" </dev/null 2>/dev/null
   windows_status=$?
   if [ "$linux_status" != "$windows_status" ] ||

@@ -14,16 +14,44 @@ TEST_F(EndToEnd, ExpandsAnUnquotedWildcardToTheOneFileItMatches) {
   EXPECT_EQ(read_file(path("c.txt")), kCoordinates);
 }
 
-TEST_F(EndToEnd, ExpandsToSeveralFilesInOrderWithoutRegardToCase) {
-  write_file(path("xb.ged"), "xb");
+// A wildcard that stands for several family trees must not make outputs of
+// them: the run is refused before any file is opened, and every tree keeps
+// its bytes. The names come in order without regard to case, so the
+// refusal names the second tree.
+TEST_F(EndToEnd, RefusesOutputsThatCameFromAWildcard) {
   write_file(path("XA.ged"), kInput);
-  // XA.ged comes before xb.ged: the input, then the coordinates file.
-  Outcome outcome = run_command_line(" x?.GED r.txt");
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.error, "");
-  EXPECT_EQ(read_file(path("XA.ged")), kInput);
-  EXPECT_EQ(read_file(path("xb.ged")), kCoordinates);
-  EXPECT_EQ(read_file(path("r.txt")), kCleaned);
+  write_file(path("xb.ged"), "0 HEAD\n1 NOTE second tree\n0 TRLR\n");
+  write_file(path("xc.ged"), "0 HEAD\n1 NOTE third tree\n0 TRLR\n");
+  const auto before = snapshot();
+  struct Case {
+    std::string arguments;
+    std::string error;
+  } cases[] = {
+      {" x*.ged",
+       "PlaceHarvest: xb.ged: came from the wildcard x*.ged; refusing to "
+       "write to it (name each output in full)\n"},
+      {" X?.GED",
+       "PlaceHarvest: xb.ged: came from the wildcard X?.GED; refusing to "
+       "write to it (name each output in full)\n"},
+      {" XA.ged out.txt xc*",
+       "PlaceHarvest: xc.ged: came from the wildcard xc*; refusing to "
+       "write to it (name each output in full)\n"},
+  };
+  for (const Case& c : cases) {
+    Outcome outcome = run_command_line(c.arguments);
+    EXPECT_EQ(outcome.status, 2) << c.arguments;
+    EXPECT_EQ(outcome.error, message(c.error)) << c.arguments;
+    EXPECT_EQ(snapshot(), before) << c.arguments;
+  }
+  // Two trees and one name: the second tree would be the coordinates file.
+  fs::remove(path("xc.ged"));
+  const auto two_trees = snapshot();
+  Outcome outcome = run_command_line(" *.ged out.ged");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.error,
+            message("PlaceHarvest: xb.ged: came from the wildcard *.ged; "
+                    "refusing to write to it (name each output in full)\n"));
+  EXPECT_EQ(snapshot(), two_trees);
 }
 
 TEST_F(EndToEnd, TakesWildcardsInQuotesAndBracketsLiterally) {
