@@ -1,7 +1,8 @@
 // Drives the filter on arbitrary bytes and holds it to the reference rules.
 // The first two bytes choose how the rest reaches the filter: the block size
 // (1 to 64 bytes, or the default), and whether it is read in whole blocks,
-// read in pieces of a few bytes as from a pipe, or viewed in place.
+// read in pieces of a few bytes as from a pipe, or read as a file that can
+// be read again to count lines.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

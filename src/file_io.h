@@ -1,6 +1,6 @@
 // The three files of a run, read and written in binary, unbuffered: the
-// filter reads whole blocks, or views a regular file in place, and writes
-// gathered spans, so a stream library's buffer would only add a copy.
+// filter reads whole blocks and writes gathered spans, so a stream
+// library's buffer would only add a copy.
 #ifndef PLACEHARVEST_FILE_IO_H_
 #define PLACEHARVEST_FILE_IO_H_
 
@@ -41,22 +41,15 @@ class InputFile final : public ByteSource {
   // Opens `path` for reading. A directory fails with EISDIR.
   bool open(const char* path);
   long long read(char* data, size_t capacity) override;
-  // A regular file can be viewed in place (mapped into memory). Should it
-  // shrink under the view, the program says so and exits with
-  // kExitFailure rather than crash.
-  bool can_view() const override;
-  const char* view(uint64_t offset, size_t size, size_t* available) override;
+  // A regular file can be read again; a pipe or a device cannot.
+  bool can_read_again() const override;
+  long long read_at(uint64_t offset, char* data, size_t capacity) override;
   FileIdentity identity() const;
   bool close();
 
  private:
-  void end_view();
-
   int descriptor_ = -1;
-  bool viewable_ = false;
-  uint64_t size_ = 0;
-  void* mapping_ = nullptr;
-  size_t mapping_size_ = 0;
+  bool regular_ = false;
 };
 
 class OutputFile final : public ByteSink {

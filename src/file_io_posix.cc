@@ -1,16 +1,11 @@
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 
-#include "diagnostics.h"
 #include "file_io.h"
 
 namespace placeharvest {
@@ -37,38 +32,6 @@ FileIdentity identify_descriptor(int descriptor) {
   return identity_of(status);
 }
 
-#ifdef MAP_POPULATE
-// Mapping the whole view at once costs far less than a fault per page.
-constexpr int kMapFlags = MAP_PRIVATE | MAP_POPULATE;
-#else
-constexpr int kMapFlags = MAP_PRIVATE;
-#endif
-
-// Reading a view of a file that has been cut short since it was opened (or
-// whose disk fails) raises SIGBUS. The handler says so and ends the run
-// instead of letting the program die without a word; the message is made
-// when the file is opened, since a signal handler may not allocate.
-char bus_error_message[1024];
-size_t bus_error_message_size = 0;
-
-void on_bus_error(int) {
-  ssize_t ignored = ::write(2, bus_error_message, bus_error_message_size);
-  (void)ignored;
-  _exit(kExitFailure);
-}
-
-void prepare_for_bus_errors(const char* path) {
-  std::string line = error_line(
-      path, "the file shrank or could not be read while it was being read");
-  bus_error_message_size = std::min(line.size(), sizeof bus_error_message);
-  std::memcpy(bus_error_message, line.data(), bus_error_message_size);
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = on_bus_error;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGBUS, &action, nullptr);
-}
-
 bool close_descriptor(int& descriptor) {
   int closing = descriptor;
   descriptor = -1;
@@ -92,10 +55,7 @@ FileIdentity identify_path(const char* path) {
 
 bool remove_file(const char* path) { return ::unlink(path) == 0; }
 
-InputFile::~InputFile() {
-  end_view();
-  close_descriptor(descriptor_);
-}
+InputFile::~InputFile() { close_descriptor(descriptor_); }
 
 bool InputFile::open(const char* path) {
   descriptor_ = ::open(path, O_RDONLY | O_CLOEXEC);
@@ -109,9 +69,7 @@ bool InputFile::open(const char* path) {
     errno = EISDIR;
     return false;
   }
-  viewable_ = S_ISREG(status.st_mode) && status.st_size > 0;
-  size_ = static_cast<uint64_t>(status.st_size);
-  if (viewable_) prepare_for_bus_errors(path);
+  regular_ = S_ISREG(status.st_mode);
   return true;
 }
 
@@ -122,41 +80,21 @@ long long InputFile::read(char* data, size_t capacity) {
   }
 }
 
-bool InputFile::can_view() const { return viewable_; }
+bool InputFile::can_read_again() const { return regular_; }
 
-const char* InputFile::view(uint64_t offset, size_t size, size_t* available) {
-  end_view();
-  if (offset >= size_) {
-    static const char kNothing = '\0';
-    *available = 0;
-    return &kNothing;
+long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
+  for (;;) {
+    ssize_t count =
+        ::pread(descriptor_, data, capacity, static_cast<off_t>(offset));
+    if (count >= 0 || errno != EINTR) return count;
   }
-  size_t length = static_cast<size_t>(std::min<uint64_t>(size, size_ - offset));
-  static const uint64_t kPageSize =
-      static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
-  size_t lead = static_cast<size_t>(offset % kPageSize);
-  void* mapping = ::mmap(nullptr, lead + length, PROT_READ, kMapFlags,
-                         descriptor_, static_cast<off_t>(offset - lead));
-  if (mapping == MAP_FAILED) return nullptr;
-  mapping_ = mapping;
-  mapping_size_ = lead + length;
-  *available = length;
-  return static_cast<const char*>(mapping) + lead;
-}
-
-void InputFile::end_view() {
-  if (mapping_ != nullptr) ::munmap(mapping_, mapping_size_);
-  mapping_ = nullptr;
 }
 
 FileIdentity InputFile::identity() const {
   return identify_descriptor(descriptor_);
 }
 
-bool InputFile::close() {
-  end_view();
-  return close_descriptor(descriptor_);
-}
+bool InputFile::close() { return close_descriptor(descriptor_); }
 
 OutputFile::~OutputFile() { close_descriptor(descriptor_); }
 

@@ -97,7 +97,9 @@ bool InputFile::open(const char* path) {
     return false;
   }
   descriptor_ = _wopen(name.c_str(), _O_RDONLY | _O_BINARY);
-  return descriptor_ >= 0;
+  if (descriptor_ < 0) return false;
+  regular_ = identify_descriptor(descriptor_).regular;
+  return true;
 }
 
 long long InputFile::read(char* data, size_t capacity) {
@@ -106,14 +108,16 @@ long long InputFile::read(char* data, size_t capacity) {
   return _read(descriptor_, data, size);
 }
 
-bool InputFile::can_view() const { return false; }
+bool InputFile::can_read_again() const { return regular_; }
 
-const char* InputFile::view(uint64_t, size_t, size_t*) {
-  errno = ENOSYS;
-  return nullptr;
+long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
+  // read() is over once the filter reads again, so moving the file's
+  // position disturbs nothing.
+  if (_lseeki64(descriptor_, static_cast<__int64>(offset), SEEK_SET) < 0) {
+    return -1;
+  }
+  return read(data, capacity);
 }
-
-void InputFile::end_view() {}
 
 FileIdentity InputFile::identity() const {
   return identify_descriptor(descriptor_);

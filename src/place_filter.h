@@ -24,16 +24,15 @@ class ByteSource {
   // set). May store fewer bytes than asked for before the end.
   virtual long long read(char* data, size_t capacity) = 0;
 
-  // Sources that can show their bytes in place, without a copy (a file
-  // mapped into memory), say so here; the filter then calls view() only.
-  virtual bool can_view() const { return false; }
-  // Shows the input from byte `offset` on: returns the address of that byte
-  // and stores in `available` how many bytes can be read there, `size` or
-  // fewer at the end of the input. The view stays valid until the next
-  // call. Returns nullptr on failure, with errno set.
-  virtual const char* view(uint64_t offset, size_t size, size_t* available) {
-    (void)offset, (void)size, (void)available;
-    return nullptr;
+  // Sources that can be read again from any offset (a regular file, unlike
+  // a pipe) say so here; the filter then counts lines only when it needs a
+  // line number, by reading again with read_at().
+  virtual bool can_read_again() const { return false; }
+  // Like read(), from byte `offset` of the input. Called only when
+  // can_read_again(), and only once read() has returned 0.
+  virtual long long read_at(uint64_t offset, char* data, size_t capacity) {
+    (void)offset, (void)data, (void)capacity;
+    return -1;
   }
 };
 
@@ -62,28 +61,42 @@ struct ExtractResult {
   // With kCutShortRecord: the 1-based line number of the place line that
   // began the record the input ended in.
   uint64_t cut_short_record_line = 0;
+  // With kComplete and kCutShortRecord: how many lines of level-0 place
+  // records went into neither output, and the line number of the first.
+  uint64_t left_out_lines = 0;
+  uint64_t first_left_out_line = 0;
 };
 
 // The amount read from the input at a time.
-constexpr size_t kDefaultBlockSize = 1024 * 1024;
+constexpr size_t kDefaultBlockSize = 128 * 1024;
 
 // Reads `input` to its end and splits it:
 //  - A line ends at LF, a CR right before the LF being part of the line end;
 //    a file whose first line end is a CR followed by neither CR nor LF has
 //    CR line ends instead.
-//  - A place line is a line that holds "0 _PLAC ". It and the lines after it
-//    form a place record of at most six lines; a line that begins "0 " (a new
-//    level-0 record) ends the record early and is not part of it.
-//  - Each record becomes a block in `coordinates`: "2 PLAC" with the text
-//    after the line's first "0 _PLAC", then "3 MAP" for the record's second
-//    line, then "4 LATI ", "4 LONG ", "4 ZOOM " and "4 PLEV " each followed by
-//    the text after the 7th byte of the record's next lines. Lines keep their
-//    own line ends; lines the filter makes use the file's line end.
+//  - A place line holds "0 _PLAC ". Each place record becomes a block in
+//    `coordinates` that begins with "2 PLAC" and the text after the line's
+//    first "0 _PLAC". A line that begins "0 " (a new level-0 record) ends
+//    any record and is not part of it.
+//  - A place line that begins with "0 _PLAC " opens a level-0 place record:
+//    every line up to the next level-0 line. Its lines are read by their
+//    GEDCOM tags: "3 MAP" follows when it has a MAP, LATI, LONG, ZOOM or
+//    PLEV line, then "4 LATI ", "4 LONG ", "4 ZOOM " and "4 PLEV " with the
+//    value of the first line of each of those tags that it has. Its other
+//    lines go to neither output; the result counts them.
+//  - Any other place line opens a record of at most six lines taken by
+//    position: "3 MAP" for its second line, then "4 LATI ", "4 LONG ",
+//    "4 ZOOM " and "4 PLEV " each followed by the text after the 7th byte of
+//    the next lines.
+//  - Lines keep their own line ends; lines the filter makes, and lines that
+//    have none, get the file's line end.
+//  - A record of fewer than six lines that the end of the input cuts off is
+//    reported as cut short.
 //  - Every other line goes to `cleaned` unchanged.
 //  - "0 TLR" ends `coordinates`, unless reading or writing failed.
 // Memory is bounded by twice the larger of `block_size` and the longest
-// line. `block_size` must be at least 1; small values exist to test the
-// block handling.
+// line, plus the coordinate values of one record. `block_size` must be at
+// least 1; small values exist to test the block handling.
 // On a failure the filter stops at once and says which stream failed.
 ExtractResult extract_places(ByteSource& input, ByteSink& coordinates,
                              ByteSink& cleaned,

@@ -5,12 +5,10 @@
 //   <file>:<call>:<n>
 //
 // fails the n-th <call> on the file whose path ends in <file>: "write" (a
-// write or writev, with ENOSPC), "close" (with EIO, after closing),
-// "read" or "view" (a read or mmap, with EIO), or "shrink" (the n-th mmap
-// shows a file that has lost its data, so that reading it raises SIGBUS).
+// write or writev, with ENOSPC), "close" (with EIO, after closing), "read"
+// (a read, with EIO) or "read-again" (a pread, with EIO).
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -131,36 +129,23 @@ int close(int descriptor) {
   return result;
 }
 
-// Programs built with 64-bit file offsets call mmap64 instead of mmap.
-static void* map(const char* name, void* address, size_t length, int protection,
-                 int flags, int descriptor, off_t offset) {
-  auto real_mmap = real<void* (*)(void*, size_t, int, int, int, off_t)>(name);
-  if (strikes(descriptor, "view")) {
+// Programs built with 64-bit file offsets call pread64 instead of pread.
+static ssize_t read_again(const char* name, int descriptor, void* data,
+                          size_t size, off_t offset) {
+  if (strikes(descriptor, "read-again")) {
     errno = EIO;
-    return MAP_FAILED;
+    return -1;
   }
-  if (strikes(descriptor, "shrink")) {
-    // An empty file of its own, mapped at the length asked for: every page
-    // of it lies past the end, as after the input was cut short.
-    char name[] = "/tmp/placeharvest-shrunk-XXXXXX";
-    int empty = mkstemp(name);
-    unlink(name);
-    void* mapping =
-        real_mmap(address, length, protection, flags & ~MAP_POPULATE, empty, 0);
-    real<int (*)(int)>("close")(empty);
-    return mapping;
-  }
-  return real_mmap(address, length, protection, flags, descriptor, offset);
+  return real<ssize_t (*)(int, void*, size_t, off_t)>(name)(descriptor, data,
+                                                            size, offset);
 }
 
-void* mmap(void* address, size_t length, int protection, int flags,
-           int descriptor, off_t offset) {
-  return map("mmap", address, length, protection, flags, descriptor, offset);
+ssize_t pread(int descriptor, void* data, size_t size, off_t offset) {
+  return read_again("pread", descriptor, data, size, offset);
 }
 
-void* mmap64(void* address, size_t length, int protection, int flags,
-             int descriptor, off_t offset) {
-  return map("mmap64", address, length, protection, flags, descriptor, offset);
+ssize_t pread64(int descriptor, void* data, size_t size, off_t offset) {
+  return read_again("pread64", descriptor, data, size, offset);
 }
 
 }  // extern "C"

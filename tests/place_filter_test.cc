@@ -21,8 +21,8 @@ struct Split {
 };
 
 Split split(const std::string& input, size_t block_size = kDefaultBlockSize,
-            size_t piece = SIZE_MAX, bool viewable = false) {
-  StringSource source(input, piece, SIZE_MAX, viewable);
+            size_t piece = SIZE_MAX, bool can_read_again = false) {
+  StringSource source(input, piece, SIZE_MAX, can_read_again);
   StringSink coordinates;
   StringSink cleaned;
   ExtractResult result =
@@ -215,14 +215,15 @@ TEST(PlaceFilter, GivesTheSameOutputsForEveryBlockSize) {
   for (const std::string& input : inputs) {
     Split whole = split(input);
     for (size_t block_size : {1, 2, 3, 5, 7, 8, 9, 16, 100}) {
-      // Read whole blocks, read as from a pipe, or viewed in place.
-      for (auto [piece, viewable] :
+      // Read whole blocks, read as from a pipe, or from a file that can be
+      // read again to count lines.
+      for (auto [piece, can_read_again] :
            {std::pair{SIZE_MAX, false}, std::pair{size_t{1}, false},
             std::pair{SIZE_MAX, true}}) {
-        Split got = split(input, block_size, piece, viewable);
+        Split got = split(input, block_size, piece, can_read_again);
         std::string shown = "block " + std::to_string(block_size) + " piece " +
                             std::to_string(piece) +
-                            (viewable ? " viewed: " : ": ") + input;
+                            (can_read_again ? " file: " : ": ") + input;
         EXPECT_EQ(got.coordinates, whole.coordinates) << shown;
         EXPECT_EQ(got.cleaned, whole.cleaned) << shown;
         EXPECT_EQ(got.result.status, whole.result.status);
@@ -273,8 +274,8 @@ TEST(PlaceFilter, WritesManyRecordsOfOneBlockInOrder) {
 
 TEST(PlaceFilter, StopsAtAReadErrorWithoutTheTrailer) {
   std::string input = "0 HEAD\n" + kSixLineRecord + "0 TRLR\n";
-  for (bool viewable : {false, true}) {
-    StringSource source(input, SIZE_MAX, 20, viewable);
+  for (bool can_read_again : {false, true}) {
+    StringSource source(input, SIZE_MAX, 20, can_read_again);
     StringSink coordinates;
     StringSink cleaned;
     ExtractResult result = extract_places(source, coordinates, cleaned, 8);

@@ -13,40 +13,35 @@
 namespace placeharvest {
 
 // Hands out the input in pieces of at most `piece` bytes, as a pipe does;
-// fails with EIO once `fail_after` bytes have been handed out. A viewable
-// source shows its text in place instead, as a mapped file does.
+// fails with EIO once `fail_after` bytes have been handed out. A source
+// that can be read again acts as a regular file does.
 class StringSource : public ByteSource {
  public:
   explicit StringSource(std::string text, size_t piece = SIZE_MAX,
-                        size_t fail_after = SIZE_MAX, bool viewable = false)
+                        size_t fail_after = SIZE_MAX,
+                        bool can_read_again = false)
       : text_(std::move(text)),
         piece_(piece),
         fail_after_(fail_after),
-        viewable_(viewable) {}
+        can_read_again_(can_read_again) {}
 
-  bool can_view() const override { return viewable_; }
-
-  const char* view(uint64_t offset, size_t size, size_t* available) override {
-    if (offset + size > fail_after_) {
-      errno = EIO;
-      return nullptr;
-    }
-    // A copy of its own, so that reading past the view shows under
-    // AddressSanitizer.
-    shown_.assign(text_, std::min<size_t>(offset, text_.size()), size);
-    *available = shown_.size();
-    return shown_.data();
-  }
+  bool can_read_again() const override { return can_read_again_; }
 
   long long read(char* data, size_t capacity) override {
-    if (position_ >= fail_after_) {
+    long long count = read_at(position_, data, capacity);
+    if (count > 0) position_ += static_cast<size_t>(count);
+    return count;
+  }
+
+  long long read_at(uint64_t offset, char* data, size_t capacity) override {
+    if (offset >= fail_after_) {
       errno = EIO;
       return -1;
     }
-    size_t count = std::min(
-        {capacity, piece_, text_.size() - position_, fail_after_ - position_});
-    std::memcpy(data, text_.data() + position_, count);
-    position_ += count;
+    size_t from = static_cast<size_t>(std::min<uint64_t>(offset, text_.size()));
+    size_t count =
+        std::min({capacity, piece_, text_.size() - from, fail_after_ - from});
+    std::memcpy(data, text_.data() + from, count);
     return static_cast<long long>(count);
   }
 
@@ -54,9 +49,8 @@ class StringSource : public ByteSource {
   std::string text_;
   size_t piece_;
   size_t fail_after_;
-  bool viewable_;
+  bool can_read_again_;
   size_t position_ = 0;
-  std::string shown_;
 };
 
 // Collects what is written; fails with ENOSPC once it holds `room` bytes.
