@@ -44,5 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (cut_short && result.cut_short_record_line != expected.cut_short_line) {
     fail("line of the cut-short record");
   }
+  if (result.left_out_lines != expected.left_out_lines ||
+      result.first_left_out_line != expected.first_left_out_line) {
+    fail("lines left out");
+  }
   return 0;
 }

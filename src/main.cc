@@ -26,6 +26,7 @@ constexpr std::string_view kUsageMessage =
     "\nusage: PlaceHarvest <infil> <UtKoordinater> <UtRensadGedFil>\n\n";
 constexpr std::string_view kVersionMessage =
     "\nv1.1 - 181226.1121/181230.2305qh\n\n";
+constexpr std::string_view kCoordinateTags = "MAP, LATI, LONG, ZOOM or PLEV";
 
 void refuse_one_file_for_both_outputs(const char* coordinates_path,
                                       const char* cleaned_path) {
@@ -59,9 +60,32 @@ bool outputs_are_safe(const char* input_path, const FileIdentity& input,
   return true;
 }
 
+// Place-record lines that went into neither output are never dropped
+// without a word.
+void report_left_out_lines(const ExtractResult& result,
+                           const char* input_path) {
+  if (result.left_out_lines == 0) return;
+  std::string line = std::to_string(result.first_left_out_line);
+  if (result.left_out_lines == 1) {
+    report_error(input_path,
+                 "left out 1 line of a place record that is not " +
+                     std::string(kCoordinateTags) + ": line " + line);
+  } else {
+    report_error(input_path, "left out " +
+                                 std::to_string(result.left_out_lines) +
+                                 " lines of place records that are not " +
+                                 std::string(kCoordinateTags) +
+                                 "; the first is line " + line);
+  }
+}
+
 // Reports how the filter ended; returns false when it did not succeed.
 bool report_extraction(const ExtractResult& result, const char* input_path,
                        const char* coordinates_path, const char* cleaned_path) {
+  if (result.status == ExtractStatus::kComplete ||
+      result.status == ExtractStatus::kCutShortRecord) {
+    report_left_out_lines(result, input_path);
+  }
   switch (result.status) {
     case ExtractStatus::kComplete:
       return true;

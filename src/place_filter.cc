@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "place_record.h"
 #include "span_writer.h"
 
 #ifdef __SSE2__
@@ -109,7 +110,9 @@ class Extractor {
   size_t after_last_line_end(size_t from, size_t to) const;
 
   // Reading a record and writing the outputs.
-  void take_positional_record();
+  Position take_place_line(const Line& line);
+  void take_level_zero_record(const Line& place_line);
+  void take_positional_record(const Line& place_line);
   void write_line_end(const Line& line);
   ExtractResult finish();
 
@@ -140,13 +143,20 @@ class Extractor {
 
   bool cut_short_ = false;
   Position cut_short_record_;
+  uint64_t left_out_lines_ = 0;
+  Position first_left_out_;
 };
 
 ExtractResult Extractor::run() {
   detect_line_ends();
+  Line place_line;
   while (!read_failed_ && !coordinates_.failed() && !cleaned_.failed() &&
-         find_place_line()) {
-    take_positional_record();
+         find_place_line() && peek_line(&place_line)) {
+    if (starts_with(place_line.content, kPlaceMarker)) {
+      take_level_zero_record(place_line);
+    } else {
+      take_positional_record(place_line);
+    }
   }
   return finish();
 }
@@ -318,17 +328,46 @@ void Extractor::write_line_end(const Line& line) {
   coordinates_.add(line.ending.empty() ? line_end_ : line.ending);
 }
 
-// The place line and up to five lines after it, taken by position.
-void Extractor::take_positional_record() {
-  Line line;
-  if (!peek_line(&line)) return;  // a failure
+// Writes "2 PLAC" and the name of `line`, the place line at begin_, and
+// takes the line. Returns where it stood.
+Position Extractor::take_place_line(const Line& line) {
   Position start = position();
   size_t anchor = line.content.find(kNameAnchor);
   coordinates_.add(kPlaceTag);
   coordinates_.add(line.content.substr(anchor + kNameAnchor.size()));
   write_line_end(line);
   consume(line.size());
+  return start;
+}
 
+// The place line and every line up to the next level-0 line, read by their
+// tags. What is not a coordinate has no place in either output: the
+// coordinates file has no room for it, and in the cleaned file it would
+// hang under whatever record came before.
+void Extractor::take_level_zero_record(const Line& place_line) {
+  Position start = take_place_line(place_line);
+  PlaceCoordinates coordinates;
+  Line line;
+  size_t taken = 1;
+  for (; peek_line(&line); ++taken) {
+    if (starts_with(line.content, kLevelZeroStart)) break;
+    if (!coordinates.take(line.content,
+                          line.ending.empty() ? line_end_ : line.ending)) {
+      if (left_out_lines_++ == 0) first_left_out_ = position();
+    }
+    consume(line.size());
+  }
+  coordinates.write(coordinates_, line_end_);
+  if (taken < kRecordLines && at_end_ && begin_ == end_) {
+    cut_short_ = true;
+    cut_short_record_ = start;
+  }
+}
+
+// The place line and up to five lines after it, taken by position.
+void Extractor::take_positional_record(const Line& place_line) {
+  Position start = take_place_line(place_line);
+  Line line;
   size_t taken = 1;
   for (; taken < kRecordLines && peek_line(&line); ++taken) {
     // A short record: this line belongs to what follows it.
@@ -370,12 +409,15 @@ ExtractResult Extractor::finish() {
     }
     return result;
   }
+  if ((left_out_lines_ > 0 && !count_line(&first_left_out_)) ||
+      (cut_short_ && !count_line(&cut_short_record_))) {
+    result.status = ExtractStatus::kReadFailed;
+    result.error_number = errno;
+    return result;
+  }
+  result.left_out_lines = left_out_lines_;
+  result.first_left_out_line = first_left_out_.line;
   if (cut_short_) {
-    if (!count_line(&cut_short_record_)) {
-      result.status = ExtractStatus::kReadFailed;
-      result.error_number = errno;
-      return result;
-    }
     result.status = ExtractStatus::kCutShortRecord;
     result.cut_short_record_line = cut_short_record_.line;
   }

@@ -58,7 +58,7 @@ void PlaceCoordinates::write(SpanWriter& coordinates,
   for (size_t i = 1; i < kTags; ++i) {
     if (!seen_[i]) continue;
     coordinates.add(kBlockLines[i]);
-    coordinates.add(values_[i]);
+    coordinates.copy(values_[i]);  // this record's values die with it
   }
 }
 

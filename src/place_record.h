@@ -32,7 +32,7 @@ class PlaceCoordinates {
   // Writes the block's lines after "2 PLAC": "3 MAP" and `own_line_end`
   // when the record had any of the five tags, then "4 LATI ", "4 LONG ",
   // "4 ZOOM " and "4 PLEV ", each with its value and line end, for the
-  // tags the record had.
+  // tags the record had. Nothing written refers to this object.
   void write(SpanWriter& coordinates, std::string_view own_line_end) const;
 
  private:

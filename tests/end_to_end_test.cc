@@ -25,10 +25,13 @@ TEST_F(EndToEnd, SplitsAFile) {
 
 TEST_F(EndToEnd, SplitsTheExample) {
   fs::path source = PLACEHARVEST_SOURCE_DIR;
-  Outcome outcome = run({(source / "examples/family.ged").string(),
-                         "coordinates.ged", "cleaned.ged"});
+  std::string example = (source / "examples/family.ged").string();
+  Outcome outcome = run({example, "coordinates.ged", "cleaned.ged"});
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.error, "");
+  EXPECT_EQ(outcome.error,
+            message("PlaceHarvest: " + example +
+                    ": left out 4 lines of place records that are not MAP, "
+                    "LATI, LONG, ZOOM or PLEV; the first is line 75\n"));
   EXPECT_EQ(read_file(path("coordinates.ged")),
             read_file(source / "tests/data/family.coordinates.ged"));
   EXPECT_EQ(read_file(path("cleaned.ged")),
@@ -73,6 +76,32 @@ TEST_F(EndToEnd, TakesEveryArgumentAfterTheOptionsAsAnOperand) {
   EXPECT_EQ(outcome.error, "");
   EXPECT_EQ(read_file(path("-v")), kCoordinates);
   EXPECT_EQ(read_file(path("-h")), kCleaned);
+}
+
+TEST_F(EndToEnd, SaysWhichLinesOfPlaceRecordsItLeftOut) {
+  write_file(path("one.ged"),
+             "0 _PLAC A\n1 MAP\n2 LATI N1\n2 LONG E1\n1 STND A, B\n0 TRLR\n");
+  write_file(path("cut.ged"), "0 HEAD\r\n0 _PLAC A\r\n1 NOTE n\r\n"
+                              "2 CONT m\r\n1 MAP\r\n2 LATI N1");
+  Outcome outcome = run({"one.ged", "c.ged", "r.ged"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.error,
+            message("PlaceHarvest: one.ged: left out 1 line of a place record "
+                    "that is not MAP, LATI, LONG, ZOOM or PLEV: line 5\n"));
+  EXPECT_EQ(read_file(path("c.ged")),
+            "2 PLAC A\n3 MAP\n4 LATI N1\n4 LONG E1\n0 TLR\n");
+  EXPECT_EQ(read_file(path("r.ged")), "0 TRLR\n");
+  // The left-out line comes first, then the cut-short record.
+  outcome = run({"cut.ged", "c.ged", "r.ged"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.error,
+            message("PlaceHarvest: cut.ged: left out 2 lines of place records "
+                    "that are not MAP, LATI, LONG, ZOOM or PLEV; the first is "
+                    "line 3\nPlaceHarvest: cut.ged: the place record at line 2 "
+                    "is cut short by the end of the file\n"));
+  EXPECT_EQ(read_file(path("c.ged")),
+            "2 PLAC A\r\n3 MAP\r\n4 LATI N1\r\n0 TLR\r\n");
+  EXPECT_EQ(read_file(path("r.ged")), "0 HEAD\r\n");
 }
 
 TEST_F(EndToEnd, ReportsACutShortRecordAndKeepsBothOutputs) {
@@ -279,6 +308,62 @@ TEST_F(EndToEnd, CopiesRealFilesWithoutPlaceRecordsByteForByte) {
     EXPECT_TRUE(coordinates == "0 TLR\n" || coordinates == "0 TLR\r\n" ||
                 coordinates == "0 TLR\r")
         << name << ": " << coordinates;
+    ++tried;
+  }
+  EXPECT_GT(tried, 0);
+}
+
+// Real exports with level-0 place records: every latitude and longitude
+// lands behind its own tag, the cleaned file is the input without its place
+// records, and every other line of them is counted as left out.
+TEST_F(EndToEnd, MovesTheCoordinatesOfRealExports) {
+  fs::path testdata = PLACEHARVEST_PLACES_TESTDATA_DIR;
+  if (!fs::is_directory(testdata)) GTEST_SKIP() << "no " << testdata;
+  int tried = 0;
+  for (const auto& entry : fs::directory_iterator(testdata)) {
+    if (entry.path().extension() != ".ged") continue;
+    std::string name = entry.path().filename().string();
+    std::string input = read_file(entry.path());
+    std::string cleaned;
+    std::vector<std::string> coordinates;  // "4 LATI N1", "4 LONG E2"...
+    int left_out = 0;
+    bool in_record = false;
+    std::istringstream lines(input);
+    for (std::string line; std::getline(lines, line);) {
+      std::string text = line;
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      if (text.compare(0, 2, "0 ") == 0) {
+        in_record = text.compare(0, 8, "0 _PLAC ") == 0;
+      } else if (in_record) {
+        std::istringstream words(text);
+        std::string level, tag, value;
+        words >> level >> tag;
+        std::getline(words >> std::ws, value);
+        if (tag == "LATI" || tag == "LONG") {
+          coordinates.push_back("4 " + tag + " " + value);
+        } else if (tag != "MAP") {
+          ++left_out;
+        }
+      }
+      if (!in_record) cleaned += line + (lines.eof() ? "" : "\n");
+    }
+    Outcome outcome = run({entry.path().string(), "c.ged", "r.ged"});
+    EXPECT_EQ(outcome.status, 0) << name;
+    EXPECT_EQ(read_file(path("r.ged")), cleaned) << name;
+    std::string got = read_file(path("c.ged"));
+    got.erase(std::remove(got.begin(), got.end(), '\r'), got.end());
+    for (const std::string& line : coordinates) {
+      EXPECT_NE(got.find("\n" + line + "\n"), std::string::npos)
+          << name << ": " << line;
+    }
+    if (left_out == 0) {
+      EXPECT_EQ(outcome.error, "") << name;
+    } else {
+      EXPECT_NE(outcome.error.find(": left out " + std::to_string(left_out) +
+                                   " line"),
+                std::string::npos)
+          << name << ": " << outcome.error;
+    }
     ++tried;
   }
   EXPECT_GT(tried, 0);

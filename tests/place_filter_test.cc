@@ -35,6 +35,8 @@ struct Case {
   std::string input;
   std::string coordinates;
   std::string cleaned;
+  uint64_t left_out_lines = 0;
+  uint64_t first_left_out_line = 0;
 };
 
 void expect_cases(const std::vector<Case>& cases) {
@@ -43,6 +45,9 @@ void expect_cases(const std::vector<Case>& cases) {
     EXPECT_EQ(got.coordinates, c.coordinates) << c.name;
     EXPECT_EQ(got.cleaned, c.cleaned) << c.name;
     EXPECT_EQ(got.result.status, ExtractStatus::kComplete) << c.name;
+    EXPECT_EQ(got.result.left_out_lines, c.left_out_lines) << c.name;
+    EXPECT_EQ(got.result.first_left_out_line, c.first_left_out_line)
+        << c.name;
   }
 }
 
@@ -76,11 +81,14 @@ TEST(PlaceFilter, CopiesFilesWithoutPlaceRecordsUnchanged) {
 const std::vector<Case> kRecords = {
     {"six-line record", "0 HEAD\n" + kSixLineRecord + "0 TRLR\n",
      kSixLineBlock + "0 TLR\n", "0 HEAD\n0 TRLR\n"},
-    {"two records and a line between",
-     kSixLineRecord + "1 NOTE between\n" + kSixLineRecord,
-     kSixLineBlock + kSixLineBlock + "0 TLR\n", "1 NOTE between\n"},
-    {"lines after the sixth stay", kSixLineRecord + "2 NOTE more\n",
-     kSixLineBlock + "0 TLR\n", "2 NOTE more\n"},
+    {"two records and a record between",
+     kSixLineRecord + "0 @N1@ NOTE between\n" + kSixLineRecord,
+     kSixLineBlock + kSixLineBlock + "0 TLR\n", "0 @N1@ NOTE between\n"},
+    {"lines after the sixth of a record by position stay",
+     "1 NOTE 0 _PLAC A\n1 MAP\n2 LATI a\n2 LONG b\n2 ZOOM c\n2 PLEV d\n"
+     "2 NOTE more\n",
+     "2 PLAC A\n3 MAP\n4 LATI a\n4 LONG b\n4 ZOOM c\n4 PLEV d\n0 TLR\n",
+     "2 NOTE more\n"},
     {"marker in the middle of a line",
      "1 NOTE x 0 _PLAC Uppsala\n" +
          kSixLineRecord.substr(kSixLineRecord.find('\n') + 1),
@@ -99,10 +107,10 @@ const std::vector<Case> kRecords = {
      "0 TLR\n",
      ""},
     {"the second line is dropped unread",
-     "0 _PLAC A\n1 NOTE 0 _PLAC x\n2 LATI a\n2 LONG b\n2 ZOOM c\n2 PLEV d\n",
+     "1 NOTE 0 _PLAC A\n1 NOTE 0 _PLAC x\n2 LATI a\n2 LONG b\n2 ZOOM c\n2 PLEV d\n",
      "2 PLAC A\n3 MAP\n4 LATI a\n4 LONG b\n4 ZOOM c\n4 PLEV d\n0 TLR\n", ""},
     {"short value lines end their line",
-     "0 _PLAC A\n1 MAP\n2 LATI\n\n2 ZOOM \n2 PLEV 3\n",
+     "1 NOTE 0 _PLAC A\n1 MAP\n2 LATI\n\n2 ZOOM \n2 PLEV 3\n",
      "2 PLAC A\n3 MAP\n4 LATI \n4 LONG \n4 ZOOM \n4 PLEV 3\n0 TLR\n", ""},
     {"nul and 8-bit bytes in a record",
      "1 \0 0 _PLAC G\xc3\xa4vle\0x\n1 MAP\n2 LATI N\0 1\n2 LONG b\n2 ZOOM c\n"
@@ -150,18 +158,64 @@ const std::vector<Case> kShortRecords = {
      "1 NAME Anna\n",
      "2 PLAC Visby\n3 MAP\n4 LATI N57.6\n4 LONG E18.3\n0 TLR\n",
      "0 @I1@ INDI\n1 NAME Anna\n"},
-    {"a note first", "0 _PLAC Kiruna\n1 NOTE Gruvstad\n2 CONT norr\n0 TRLR\n",
+    {"a note first, by position",
+     "1 NOTE 0 _PLAC Kiruna\n1 NOTE Gruvstad\n2 CONT norr\n0 TRLR\n",
      "2 PLAC Kiruna\n3 MAP\n4 LATI norr\n0 TLR\n", "0 TRLR\n"},
     {"place after place", "0 _PLAC A\n" + kSixLineRecord,
      "2 PLAC A\n" + kSixLineBlock + "0 TLR\n", ""},
     {"the place line alone before the trailer", "0 _PLAC A\n0 TRLR\n",
      "2 PLAC A\n0 TLR\n", "0 TRLR\n"},
-    {"only \"0 \" begins a level-0 line", "0 _PLAC A\n0\n00 x\n0 TRLR\n",
+    {"only \"0 \" begins a level-0 line", "1 0 _PLAC A\n0\n00 x\n0 TRLR\n",
      "2 PLAC A\n3 MAP\n4 LATI \n0 TLR\n", "0 TRLR\n"},
 };
 
 TEST(PlaceFilter, EndsARecordAtTheNextLevelZeroLine) {
   expect_cases(kShortRecords);
+}
+
+// Level-0 place records as real exports write them: read by tag, in any
+// order, with everything that is not a coordinate left out of both files.
+const std::vector<Case> kTaggedRecords = {
+    {"standard name after the coordinates",
+     "0 HEAD\n0 _PLAC Cork, Ireland\n1 MAP\n2 LATI N51.9\n2 LONG W8.47\n"
+     "1 STND Cork, County Cork, Ireland\n0 TRLR\n",
+     "2 PLAC Cork, Ireland\n3 MAP\n4 LATI N51.9\n4 LONG W8.47\n0 TLR\n",
+     "0 HEAD\n0 TRLR\n", 1, 6},
+    {"longitude before latitude, then degrees and minutes",
+     "0 _PLAC New York\r\n1 MAP\r\n2 LONG W74.005833\r\n"
+     "2 LATI N40.714167\r\n1 _COR\r\n2 _LAD 40\r\n2 _LOM 0\r\n"
+     "0 @O1@ OBJE\r\n",
+     "2 PLAC New York\r\n3 MAP\r\n4 LATI N40.714167\r\n"
+     "4 LONG W74.005833\r\n0 TLR\r\n",
+     "0 @O1@ OBJE\r\n", 3, 5},
+    {"a note first",
+     "0 _PLAC Ume\xc3\xa5\n1 NOTE Stad\n2 CONT vid\n2 CONC  kusten\n1 MAP\n"
+     "2 LATI N63.8\n2 LONG E20.3\n0 TRLR\n",
+     "2 PLAC Ume\xc3\xa5\n3 MAP\n4 LATI N63.8\n4 LONG E20.3\n0 TLR\n",
+     "0 TRLR\n", 3, 2},
+    {"all five tags in another order, and the first of each counts",
+     "0 _PLAC A\n2 PLEV 3\n1 MAP x\n2 ZOOM 9\n2 LATI N1\n2 LATI N2\n"
+     "1 MAP\n2 LONG E1\n0 TRLR\n",
+     "2 PLAC A\n3 MAP\n4 LATI N1\n4 LONG E1\n4 ZOOM 9\n4 PLEV 3\n0 TLR\n",
+     "0 TRLR\n", 2, 6},
+    {"the shape of a tag line",
+     "0 _PLAC A\n12 LATI N1 and more\n1 @M1@ LONG E1\n2 lati x\n"
+     " 2 LATI y\n2 LATITUDE z\n2 LONG\n2  ZOOM 1\n1 @M2 ZOOM 2\n"
+     "x MAP\n\n1 NOTE 0 _PLAC B\n0 TRLR\n",
+     "2 PLAC A\n3 MAP\n4 LATI N1 and more\n4 LONG E1\n0 TLR\n", "0 TRLR\n",
+     9, 4},
+    {"no coordinates at all", "0 _PLAC A\n1 STND A, B\n0 _PLAC C\n0 TRLR\n",
+     "2 PLAC A\n2 PLAC C\n0 TLR\n", "0 TRLR\n", 1, 2},
+    {"the last line without a line end",
+     "0 _PLAC A\r\n1 NOTE n\r\n1 MAP\r\n2 LONG E1\r\n2 LATI N1\r\n"
+     "2 ZOOM 5",
+     "2 PLAC A\r\n3 MAP\r\n4 LATI N1\r\n4 LONG E1\r\n4 ZOOM 5\r\n"
+     "0 TLR\r\n",
+     "", 1, 2},
+};
+
+TEST(PlaceFilter, ReadsLevelZeroRecordsByTheirTags) {
+  expect_cases(kTaggedRecords);
 }
 
 struct CutShortCase {
@@ -180,15 +234,25 @@ TEST(PlaceFilter, ReportsARecordCutShortByTheEndOfTheInput) {
       {kSixLineRecord + kSixLineRecord + "0 _PLAC B\n1 MAP\n2 LATI 1\n",
        kSixLineBlock + kSixLineBlock + "2 PLAC B\n3 MAP\n4 LATI 1\n0 TLR\n",
        13},
+      {"1 NOTE 0 _PLAC B\n1 MAP\n2 LATI 1\n",
+       "2 PLAC B\n3 MAP\n4 LATI 1\n0 TLR\n", 1},
   };
   for (const CutShortCase& c : cases) {
     Split got = split(c.input);
     EXPECT_EQ(got.result.status, ExtractStatus::kCutShortRecord) << c.input;
     EXPECT_EQ(got.result.cut_short_record_line, c.line) << c.input;
     EXPECT_EQ(got.coordinates, c.coordinates) << c.input;
-    EXPECT_EQ(got.cleaned, c.input.substr(0, c.input.find("0 _PLAC")))
+    EXPECT_EQ(got.cleaned,
+              c.input.substr(0, c.input.rfind('\n', c.input.find("0 _PLAC")) + 1))
         << c.input;
   }
+  // Lines left out and a cut-short record are both reported.
+  Split got = split("0 _PLAC A\n1 NOTE n\n1 MAP\n2 LATI 1\n");
+  EXPECT_EQ(got.result.status, ExtractStatus::kCutShortRecord);
+  EXPECT_EQ(got.result.cut_short_record_line, 1u);
+  EXPECT_EQ(got.result.left_out_lines, 1u);
+  EXPECT_EQ(got.result.first_left_out_line, 2u);
+  EXPECT_EQ(got.coordinates, "2 PLAC A\n3 MAP\n4 LATI 1\n0 TLR\n");
 }
 
 // Inputs whose markers, CR LF pairs and record line ends fall on every
@@ -199,12 +263,16 @@ const std::vector<std::string> kBoundaryInputs = {
     "0 HEAD\r0 _PLAC A\r1 MAP\r2 LATI 1\r0 _PLAC B\r\r\r\r\r\r0 TRLR\r",
     std::string(300, 'x') + " 0 _PLAC " + std::string(300, 'y') + "\n" +
         std::string(400, '\n') + "0 _PLAC C",
+    "0 _PLAC A\r\n1 NOTE " + std::string(300, 'n') +
+        "\r\n2 CONT x\r\n1 MAP\r\n2 LONG E1\r\n2 LATI " +
+        std::string(300, '9') + "\r\n2 LATI N2\r\n0 _PLAC B\r\n0 TRLR\r\n",
 };
 
 std::vector<std::string> all_test_inputs() {
   std::vector<std::string> inputs = kBoundaryInputs;
   for (const auto* cases :
-       {&kPassThrough, &kRecords, &kLineEnds, &kShortRecords}) {
+       {&kPassThrough, &kRecords, &kLineEnds, &kShortRecords,
+        &kTaggedRecords}) {
     for (const Case& c : *cases) inputs.push_back(c.input);
   }
   return inputs;
@@ -229,6 +297,8 @@ TEST(PlaceFilter, GivesTheSameOutputsForEveryBlockSize) {
         EXPECT_EQ(got.result.status, whole.result.status);
         EXPECT_EQ(got.result.cut_short_record_line,
                   whole.result.cut_short_record_line);
+        EXPECT_EQ(got.result.first_left_out_line,
+                  whole.result.first_left_out_line);
       }
     }
   }
@@ -247,6 +317,9 @@ TEST(ReferenceFilter, AgreesWithTheFilterOnEveryTestInput) {
               expected.cut_short)
         << input;
     EXPECT_EQ(got.result.cut_short_record_line, expected.cut_short_line)
+        << input;
+    EXPECT_EQ(got.result.left_out_lines, expected.left_out_lines) << input;
+    EXPECT_EQ(got.result.first_left_out_line, expected.first_left_out_line)
         << input;
   }
 }

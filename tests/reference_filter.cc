@@ -14,6 +14,26 @@ bool starts_with(const std::string& text, const std::string& start) {
   return text.compare(0, start.size(), start) == 0;
 }
 
+// "<digits> [@xref@ ]<tag>[ <value>]"; an empty tag for any other line.
+std::string tag_of(const std::string& text, std::string* value) {
+  size_t level_end = text.find_first_not_of("0123456789");
+  if (level_end == 0 || level_end == std::string::npos ||
+      text[level_end] != ' ') {
+    return "";
+  }
+  std::string rest = text.substr(level_end + 1);
+  if (starts_with(rest, "@")) {
+    size_t closing = rest.find('@', 1);
+    if (closing == std::string::npos || rest.substr(closing + 1, 1) != " ") {
+      return "";
+    }
+    rest = rest.substr(closing + 2);
+  }
+  size_t space = rest.find(' ');
+  *value = space == std::string::npos ? "" : rest.substr(space + 1);
+  return rest.substr(0, space);
+}
+
 }  // namespace
 
 ReferenceSplit reference_split(const std::string& input) {
@@ -55,10 +75,45 @@ ReferenceSplit reference_split(const std::string& input) {
   auto ending_of = [&](const Line& line) {
     return line.ending.empty() ? own_ending : line.ending;
   };
-  const char* const value_tags[] = {"4 LATI ", "4 LONG ", "4 ZOOM ", "4 PLEV "};
+  const std::string value_tags[] = {"4 LATI ", "4 LONG ", "4 ZOOM ", "4 PLEV "};
   ReferenceSplit split;
+  const std::string coordinate_tags[] = {"MAP", "LATI", "LONG", "ZOOM",
+                                         "PLEV"};
   for (size_t i = 0; i < lines.size();) {
     const Line& line = lines[i];
+    if (starts_with(line.text, "0 _PLAC ")) {
+      // A level-0 place record: every line up to the next level-0 line, by
+      // tag; the first line of each coordinate tag counts.
+      split.coordinates += "2 PLAC" + line.text.substr(7) + ending_of(line);
+      bool seen[5] = {};
+      std::string values[5];
+      size_t next = i + 1;
+      for (; next < lines.size() && !starts_with(lines[next].text, "0 ");
+           ++next) {
+        std::string value;
+        std::string tag = tag_of(lines[next].text, &value);
+        size_t k = 0;
+        while (k < 5 && coordinate_tags[k] != tag) ++k;
+        if (k < 5 && !seen[k]) {
+          seen[k] = true;
+          values[k] = value + ending_of(lines[next]);
+        } else if (split.left_out_lines++ == 0) {
+          split.first_left_out_line = next + 1;
+        }
+      }
+      if (seen[0] || seen[1] || seen[2] || seen[3] || seen[4]) {
+        split.coordinates += "3 MAP" + own_ending;
+      }
+      for (size_t k = 1; k < 5; ++k) {
+        if (seen[k]) split.coordinates += value_tags[k - 1] + values[k];
+      }
+      if (next - i < 6 && next == lines.size()) {
+        split.cut_short = true;
+        split.cut_short_line = i + 1;
+      }
+      i = next;
+      continue;
+    }
     if (line.text.find("0 _PLAC ") == std::string::npos) {
       split.cleaned += line.text + line.ending;
       ++i;
@@ -67,7 +122,8 @@ ReferenceSplit reference_split(const std::string& input) {
     split.coordinates += "2 PLAC" +
                          line.text.substr(line.text.find("0 _PLAC") + 7) +
                          ending_of(line);
-    // Up to five more lines, until one that begins a level-0 record.
+    // Any other place line: up to five more lines by position, until one
+    // that begins a level-0 record.
     size_t taken = 1;
     while (taken < 6 && i + taken < lines.size() &&
            !starts_with(lines[i + taken].text, "0 ")) {

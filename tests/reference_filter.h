@@ -14,6 +14,8 @@ struct ReferenceSplit {
   std::string cleaned;
   bool cut_short = false;
   uint64_t cut_short_line = 0;  // of the place line, counted from 1
+  uint64_t left_out_lines = 0;
+  uint64_t first_left_out_line = 0;  // counted from 1
 };
 
 ReferenceSplit reference_split(const std::string& input);
