@@ -6,13 +6,14 @@
 // SIZE takes a K, M or G suffix (powers of 1024). The tree has individuals
 // and families with Swedish names, dates and places, notes with long CONC and
 // CONT lines, and place records of the shapes real exports have: six-line
-// MAP records, three-line MAP records and records with a note first, about
+// MAP records, three-line MAP records, records with a note first, with a
+// standard name after the coordinates and with the longitude first, about
 // one line in twenty-five. --crlf writes CR LF line ends. --cut-short ends
 // the file inside a place record instead of with "0 TRLR".
 //
 // On standard error it says what it wrote, for checks of the outputs:
 //   bytes=B lines=L place_records=P place_lines=Q place_bytes=R
-//   cut_short_line=C
+//   cut_short_line=C left_out_lines=N first_left_out_line=F
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
@@ -197,20 +198,43 @@ void family(Writer& out, Random& random, uint64_t id, uint64_t individuals) {
   out.line("2 PLAC ", random.pick(kPlaces));
 }
 
-void place_record(Writer& out, Random& random) {
+// Lines of place records that are not coordinates: PlaceHarvest leaves them
+// out of both files and says so.
+struct LeftOut {
+  uint64_t lines = 0;
+  uint64_t first_line = 0;
+
+  void add(const Writer& out, uint64_t count) {
+    if (lines == 0) first_line = out.lines() + 1;
+    lines += count;
+  }
+};
+
+void place_record(Writer& out, Random& random, LeftOut& left_out) {
   std::string_view place = random.pick(kPlaces);
   uint64_t shape = random.below(20);
   out.line("0 _PLAC ", place);
   if (shape < 3) {  // a note first
+    left_out.add(out, 2);
     out.line("1 NOTE ", note_text(random, 4 + random.below(8)));
     out.line("2 CONT ", note_text(random, 2 + random.below(6)));
   }
   out.line("1 MAP");
-  out.line("2 LATI ", coordinate(random, 'N', 'S', 90));
-  out.line("2 LONG ", coordinate(random, 'E', 'W', 180));
+  std::string latitude = coordinate(random, 'N', 'S', 90);
+  std::string longitude = coordinate(random, 'E', 'W', 180);
+  if (shape >= 16) {  // longitude first
+    out.line("2 LONG ", longitude);
+    out.line("2 LATI ", latitude);
+  } else {
+    out.line("2 LATI ", latitude);
+    out.line("2 LONG ", longitude);
+  }
   if (shape >= 3 && shape < 12) {  // six lines
     out.line("2 ZOOM ", number(5 + random.below(12)));
     out.line("2 PLEV ", number(1 + random.below(4)));
+  } else if (shape >= 12 && shape < 16) {  // a standard name after
+    left_out.add(out, 1);
+    out.line("1 STND ", place);
   }
 }
 
@@ -279,11 +303,12 @@ int main(int argc, char** argv) {
   uint64_t place_records = 0;
   uint64_t place_lines = 0;
   uint64_t place_bytes = 0;
+  LeftOut left_out;
   while (out.bytes() < size) {
     if (place_lines * 25 < out.lines()) {
       uint64_t lines_before = out.lines();
       uint64_t bytes_before = out.bytes();
-      place_record(out, random);
+      place_record(out, random, left_out);
       place_lines += out.lines() - lines_before;
       place_bytes += out.bytes() - bytes_before;
       ++place_records;
@@ -314,8 +339,10 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "bytes=%" PRIu64 " lines=%" PRIu64 " place_records=%" PRIu64
                " place_lines=%" PRIu64 " place_bytes=%" PRIu64
-               " cut_short_line=%" PRIu64 "\n",
+               " cut_short_line=%" PRIu64 " left_out_lines=%" PRIu64
+               " first_left_out_line=%" PRIu64 "\n",
                out.bytes(), out.lines(), place_records, place_lines,
-               place_bytes, cut_short_line);
+               place_bytes, cut_short_line, left_out.lines,
+               left_out.first_line);
   return 0;
 }

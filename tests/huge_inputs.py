@@ -114,9 +114,14 @@ def five_gib_tree(program, folder, generator):
     print(f"  {stats['bytes'] / 2**30:.2f} GiB in {seconds:.1f} s, "
           f"peak {peak} KiB")
     check(status == 2, "status 2 for the cut-short record")
-    check(error == "PlaceHarvest: /dev/stdin: the place record at line "
+    check(error == "PlaceHarvest: /dev/stdin: left out "
+          f"{stats['left_out_lines']} lines of place records that are not "
+          "MAP, LATI, LONG, ZOOM or PLEV; the first is line "
+          f"{stats['first_left_out_line']}\n"
+          "PlaceHarvest: /dev/stdin: the place record at line "
           f"{stats['cut_short_line']} is cut short by the end of the file",
-          f"message names line {stats['cut_short_line']}")
+          f"messages name {stats['left_out_lines']} lines left out and "
+          f"line {stats['cut_short_line']}")
     check(cleaned == stats["bytes"] - stats["place_bytes"],
           "cleaned file holds every line outside the place records")
     check(blocks == stats["place_records"],
