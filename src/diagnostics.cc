@@ -47,8 +47,27 @@ void report_error(std::string_view file, std::string_view reason) {
   write_to_standard_error(error_line(file, reason));
 }
 
-void report_system_error(std::string_view file, int error_number) {
-  report_error(file, std::strerror(error_number));
+void report_system_error(std::string_view file, FileAction action,
+                         int error_number) {
+  std::string reason = "cannot ";
+  switch (action) {
+    case FileAction::kOpen:
+      reason += "open";
+      break;
+    case FileAction::kCreate:
+      reason += "create";
+      break;
+    case FileAction::kRead:
+      reason += "read";
+      break;
+    case FileAction::kWrite:
+      reason += "write";
+      break;
+    case FileAction::kClose:
+      reason += "close";
+      break;
+  }
+  report_error(file, reason + ": " + std::strerror(error_number));
 }
 
 }  // namespace placeharvest

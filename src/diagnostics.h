@@ -22,8 +22,13 @@ void report_error(std::string_view file, std::string_view reason);
 // before they are needed (in a signal handler).
 std::string error_line(std::string_view file, std::string_view reason);
 
-// The same, with the system's text for `error_number` as the reason.
-void report_system_error(std::string_view file, int error_number);
+// What the program was doing with a file when the system refused.
+enum class FileAction { kOpen, kCreate, kRead, kWrite, kClose };
+
+// The same, with the action and the system's text for `error_number` as the
+// reason: "PlaceHarvest: <file>: cannot <action>: <system's text>".
+void report_system_error(std::string_view file, FileAction action,
+                         int error_number);
 
 // Writes `text` to standard error as it stands.
 void write_to_standard_error(std::string_view text);

@@ -26,6 +26,16 @@ constexpr std::string_view kUsageMessage =
     "\nusage: PlaceHarvest <infil> <UtKoordinater> <UtRensadGedFil>\n\n";
 constexpr std::string_view kVersionMessage =
     "\nv1.1 - 181226.1121/181230.2305qh\n\n";
+// The build names the version (CMake's project version); the message must
+// carry the same one.
+#ifndef PLACEHARVEST_VERSION
+#error "the build must define PLACEHARVEST_VERSION"
+#endif
+constexpr std::string_view kVersion = PLACEHARVEST_VERSION;
+static_assert(kVersionMessage.substr(0, 2) == "\nv" &&
+                  kVersionMessage.substr(2, kVersion.size()) == kVersion &&
+                  kVersionMessage.substr(2 + kVersion.size(), 1) == " ",
+              "the version message does not match the project version");
 constexpr std::string_view kCoordinateTags = "MAP, LATI, LONG, ZOOM or PLEV";
 
 void refuse_one_file_for_both_outputs(const char* coordinates_path,
@@ -96,13 +106,15 @@ bool report_extraction(const ExtractResult& result, const char* input_path,
                        " is cut short by the end of the file");
       return false;
     case ExtractStatus::kReadFailed:
-      report_system_error(input_path, result.error_number);
+      report_system_error(input_path, FileAction::kRead, result.error_number);
       return false;
     case ExtractStatus::kCoordinatesWriteFailed:
-      report_system_error(coordinates_path, result.error_number);
+      report_system_error(coordinates_path, FileAction::kWrite,
+                          result.error_number);
       return false;
     case ExtractStatus::kCleanedWriteFailed:
-      report_system_error(cleaned_path, result.error_number);
+      report_system_error(cleaned_path, FileAction::kWrite,
+                          result.error_number);
       return false;
   }
   return false;
@@ -112,7 +124,7 @@ int run(const char* input_path, const char* coordinates_path,
         const char* cleaned_path) {
   InputFile input;
   if (!input.open(input_path)) {
-    report_system_error(input_path, errno);
+    report_system_error(input_path, FileAction::kOpen, errno);
     return kExitFailure;
   }
   FileIdentity coordinates_before = identify_path(coordinates_path);
@@ -124,7 +136,7 @@ int run(const char* input_path, const char* coordinates_path,
 
   OutputFile coordinates;
   if (!coordinates.create(coordinates_path)) {
-    report_system_error(coordinates_path, errno);
+    report_system_error(coordinates_path, FileAction::kCreate, errno);
     return kExitFailure;
   }
   // Two names of one file that did not exist yet show only now.
@@ -136,7 +148,7 @@ int run(const char* input_path, const char* coordinates_path,
   }
   OutputFile cleaned;
   if (!cleaned.create(cleaned_path)) {
-    report_system_error(cleaned_path, errno);
+    report_system_error(cleaned_path, FileAction::kCreate, errno);
     return kExitFailure;
   }
 
@@ -147,7 +159,7 @@ int run(const char* input_path, const char* coordinates_path,
   // close tells that the data did not fit.
   auto close_file = [&succeeded](auto& file, const char* path) {
     if (!file.close()) {
-      report_system_error(path, errno);
+      report_system_error(path, FileAction::kClose, errno);
       succeeded = false;
     }
   };

@@ -126,26 +126,26 @@ TEST_F(EndToEnd, ReportsFilesThatCannotBeUsed) {
   };
   std::vector<Case> cases = {
       {{"missing.ged", "c.ged", "r.ged"},
-       "PlaceHarvest: missing.ged: No such file or directory\n",
+       "PlaceHarvest: missing.ged: cannot open: No such file or directory\n",
        {"in.ged", "keep.ged"}},
       {{"folder", "c.ged", "r.ged"},
-       "PlaceHarvest: folder: Is a directory\n",
+       "PlaceHarvest: folder: cannot open: Is a directory\n",
        {"in.ged", "keep.ged"}},
       {{"in.ged", "no/c.ged", "keep.ged"},
-       "PlaceHarvest: no/c.ged: No such file or directory\n",
+       "PlaceHarvest: no/c.ged: cannot create: No such file or directory\n",
        {"in.ged", "keep.ged"}},
       {{"in.ged", "c.ged", "no/r.ged"},
-       "PlaceHarvest: no/r.ged: No such file or directory\n",
+       "PlaceHarvest: no/r.ged: cannot create: No such file or directory\n",
        {"c.ged", "in.ged", "keep.ged"}},
   };
 #ifndef _WIN32
   cases.insert(cases.end(),
                {
                    {{"in.ged", "/dev/full", "r.ged"},
-                    "PlaceHarvest: /dev/full: No space left on device\n",
+                    "PlaceHarvest: /dev/full: cannot write: No space left on device\n",
                     {"in.ged", "keep.ged", "r.ged"}},
                    {{"in.ged", "c.ged", "/dev/full"},
-                    "PlaceHarvest: /dev/full: No space left on device\n",
+                    "PlaceHarvest: /dev/full: cannot write: No space left on device\n",
                     {"c.ged", "in.ged", "keep.ged"}},
                });
 #endif
@@ -219,8 +219,9 @@ TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
   write_file(path("big.ged"), input);
   // Its line number is counted by reading the file again.
   write_file(path("cut.ged"), input + "0 _PLAC Ystad\n");
-  const std::string no_space = ": No space left on device\n";
-  const std::string input_output = ": Input/output error\n";
+  const std::string no_space = ": cannot write: No space left on device\n";
+  const std::string cannot_close = ": cannot close: Input/output error\n";
+  const std::string cannot_read = ": cannot read: Input/output error\n";
   const std::string piped =
       "cat big.ged | \"$PLACEHARVEST\" /dev/stdin c.ged r.ged";
   struct Case {
@@ -230,16 +231,16 @@ TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
   } cases[] = {
       {"c.ged:write:1", "PlaceHarvest: c.ged" + no_space, ""},
       {"c.ged:write:3", "PlaceHarvest: c.ged" + no_space, ""},
-      {"c.ged:close:1", "PlaceHarvest: c.ged" + input_output, ""},
+      {"c.ged:close:1", "PlaceHarvest: c.ged" + cannot_close, ""},
       {"r.ged:write:1", "PlaceHarvest: r.ged" + no_space, ""},
       {"r.ged:write:3", "PlaceHarvest: r.ged" + no_space, ""},
-      {"r.ged:close:1", "PlaceHarvest: r.ged" + input_output, ""},
-      {"big.ged:close:1", "PlaceHarvest: big.ged" + input_output, ""},
-      {"big.ged:read:1", "PlaceHarvest: big.ged" + input_output, ""},
-      {"big.ged:read:3", "PlaceHarvest: big.ged" + input_output, ""},
-      {"cut.ged:read-again:1", "PlaceHarvest: cut.ged" + input_output,
+      {"r.ged:close:1", "PlaceHarvest: r.ged" + cannot_close, ""},
+      {"big.ged:close:1", "PlaceHarvest: big.ged" + cannot_close, ""},
+      {"big.ged:read:1", "PlaceHarvest: big.ged" + cannot_read, ""},
+      {"big.ged:read:3", "PlaceHarvest: big.ged" + cannot_read, ""},
+      {"cut.ged:read-again:1", "PlaceHarvest: cut.ged" + cannot_read,
        "\"$PLACEHARVEST\" cut.ged c.ged r.ged"},
-      {"/dev/stdin:read:3", "PlaceHarvest: /dev/stdin" + input_output, piped},
+      {"/dev/stdin:read:3", "PlaceHarvest: /dev/stdin" + cannot_read, piped},
   };
   for (const Case& c : cases) {
     std::vector<std::string> environment = {
@@ -270,11 +271,11 @@ TEST_F(EndToEnd, ReportsAFullDisk) {
   Outcome outcome = run({"big.ged", "small/c.ged", "r.ged"});
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.error,
-            "PlaceHarvest: small/c.ged: No space left on device\n");
+            "PlaceHarvest: small/c.ged: cannot write: No space left on device\n");
   outcome = run({"big.ged", "c.ged", "small/r.ged"});
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.error,
-            "PlaceHarvest: small/r.ged: No space left on device\n");
+            "PlaceHarvest: small/r.ged: cannot write: No space left on device\n");
   EXPECT_EQ(read_file(path("big.ged")), input);
 }
 

@@ -62,14 +62,14 @@ TEST_F(EndToEnd, TakesWildcardsInQuotesAndBracketsLiterally) {
     int status;
     std::string error;
   } cases[] = {
-      {" \"*.ged\" c.txt r.txt", 2, "PlaceHarvest: *.ged: Invalid argument\n"},
+      {" \"*.ged\" c.txt r.txt", 2, "PlaceHarvest: *.ged: cannot open: Invalid argument\n"},
       {" \"in\"*.ged c.txt r.txt", 0, ""},
       {" b[1].ged c.txt r.txt", 0, ""},
       {" b[*.ged c.txt r.txt", 0, ""},
       {" [bi]*.ged c.txt r.txt", 2,
-       "PlaceHarvest: [bi]*.ged: Invalid argument\n"},
+       "PlaceHarvest: [bi]*.ged: cannot open: Invalid argument\n"},
       {" nothing*.ged c.txt r.txt", 2,
-       "PlaceHarvest: nothing*.ged: Invalid argument\n"},
+       "PlaceHarvest: nothing*.ged: cannot open: Invalid argument\n"},
   };
   for (const Case& c : cases) {
     Outcome outcome = run_command_line(c.arguments);
@@ -94,8 +94,8 @@ TEST_F(EndToEnd, OpensFilesNamedBeyondTheAnsiCodePage) {
   EXPECT_EQ(read_file(path("\xc3\x96vrigt.ged")), kCleaned);
   outcome = run({"missing-\xc3\xa5.ged", "c.txt", "r.txt"});
   EXPECT_EQ(outcome.error,
-            message("PlaceHarvest: missing-\xc3\xa5.ged: No such file or "
-                    "directory\n"));
+            message("PlaceHarvest: missing-\xc3\xa5.ged: cannot open: No such "
+                    "file or directory\n"));
 }
 
 TEST_F(EndToEnd, RefusesToWriteOverTheInputUnderAnotherName) {
