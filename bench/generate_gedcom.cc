@@ -336,13 +336,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "generate_gedcom: %s\n", std::strerror(errno));
     return 2;
   }
-  std::fprintf(stderr,
-               "bytes=%" PRIu64 " lines=%" PRIu64 " place_records=%" PRIu64
-               " place_lines=%" PRIu64 " place_bytes=%" PRIu64
-               " cut_short_line=%" PRIu64 " left_out_lines=%" PRIu64
-               " first_left_out_line=%" PRIu64 "\n",
-               out.bytes(), out.lines(), place_records, place_lines,
-               place_bytes, cut_short_line, left_out.lines,
-               left_out.first_line);
+  std::fprintf(
+      stderr,
+      "bytes=%" PRIu64 " lines=%" PRIu64 " place_records=%" PRIu64
+      " place_lines=%" PRIu64 " place_bytes=%" PRIu64 " cut_short_line=%" PRIu64
+      " left_out_lines=%" PRIu64 " first_left_out_line=%" PRIu64 "\n",
+      out.bytes(), out.lines(), place_records, place_lines, place_bytes,
+      cut_short_line, left_out.lines, left_out.first_line);
   return 0;
 }

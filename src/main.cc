@@ -77,9 +77,9 @@ void report_left_out_lines(const ExtractResult& result,
   if (result.left_out_lines == 0) return;
   std::string line = std::to_string(result.first_left_out_line);
   if (result.left_out_lines == 1) {
-    report_error(input_path,
-                 "left out 1 line of a place record that is not " +
-                     std::string(kCoordinateTags) + ": line " + line);
+    report_error(input_path, "left out 1 line of a place record that is not " +
+                                 std::string(kCoordinateTags) + ": line " +
+                                 line);
   } else {
     report_error(input_path, "left out " +
                                  std::to_string(result.left_out_lines) +

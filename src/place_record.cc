@@ -33,8 +33,7 @@ std::string_view gedcom_tag(std::string_view line, std::string_view* value) {
   return line.substr(at, tag_end - at);
 }
 
-bool PlaceCoordinates::take(std::string_view line,
-                            std::string_view line_end) {
+bool PlaceCoordinates::take(std::string_view line, std::string_view line_end) {
   std::string_view value;
   std::string_view tag = gedcom_tag(line, &value);
   for (size_t i = 0; i < kTags; ++i) {

@@ -81,8 +81,9 @@ TEST_F(EndToEnd, TakesEveryArgumentAfterTheOptionsAsAnOperand) {
 TEST_F(EndToEnd, SaysWhichLinesOfPlaceRecordsItLeftOut) {
   write_file(path("one.ged"),
              "0 _PLAC A\n1 MAP\n2 LATI N1\n2 LONG E1\n1 STND A, B\n0 TRLR\n");
-  write_file(path("cut.ged"), "0 HEAD\r\n0 _PLAC A\r\n1 NOTE n\r\n"
-                              "2 CONT m\r\n1 MAP\r\n2 LATI N1");
+  write_file(path("cut.ged"),
+             "0 HEAD\r\n0 _PLAC A\r\n1 NOTE n\r\n"
+             "2 CONT m\r\n1 MAP\r\n2 LATI N1");
   Outcome outcome = run({"one.ged", "c.ged", "r.ged"});
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.error,
@@ -139,15 +140,16 @@ TEST_F(EndToEnd, ReportsFilesThatCannotBeUsed) {
        {"c.ged", "in.ged", "keep.ged"}},
   };
 #ifndef _WIN32
-  cases.insert(cases.end(),
-               {
-                   {{"in.ged", "/dev/full", "r.ged"},
-                    "PlaceHarvest: /dev/full: cannot write: No space left on device\n",
-                    {"in.ged", "keep.ged", "r.ged"}},
-                   {{"in.ged", "c.ged", "/dev/full"},
-                    "PlaceHarvest: /dev/full: cannot write: No space left on device\n",
-                    {"c.ged", "in.ged", "keep.ged"}},
-               });
+  cases.insert(
+      cases.end(),
+      {
+          {{"in.ged", "/dev/full", "r.ged"},
+           "PlaceHarvest: /dev/full: cannot write: No space left on device\n",
+           {"in.ged", "keep.ged", "r.ged"}},
+          {{"in.ged", "c.ged", "/dev/full"},
+           "PlaceHarvest: /dev/full: cannot write: No space left on device\n",
+           {"c.ged", "in.ged", "keep.ged"}},
+      });
 #endif
   for (const Case& c : cases) {
     write_file(path("in.ged"), kInput);
@@ -270,12 +272,14 @@ TEST_F(EndToEnd, ReportsAFullDisk) {
   write_file(path("big.ged"), input);
   Outcome outcome = run({"big.ged", "small/c.ged", "r.ged"});
   EXPECT_EQ(outcome.status, 2);
-  EXPECT_EQ(outcome.error,
-            "PlaceHarvest: small/c.ged: cannot write: No space left on device\n");
+  EXPECT_EQ(
+      outcome.error,
+      "PlaceHarvest: small/c.ged: cannot write: No space left on device\n");
   outcome = run({"big.ged", "c.ged", "small/r.ged"});
   EXPECT_EQ(outcome.status, 2);
-  EXPECT_EQ(outcome.error,
-            "PlaceHarvest: small/r.ged: cannot write: No space left on device\n");
+  EXPECT_EQ(
+      outcome.error,
+      "PlaceHarvest: small/r.ged: cannot write: No space left on device\n");
   EXPECT_EQ(read_file(path("big.ged")), input);
 }
 

@@ -46,8 +46,7 @@ void expect_cases(const std::vector<Case>& cases) {
     EXPECT_EQ(got.cleaned, c.cleaned) << c.name;
     EXPECT_EQ(got.result.status, ExtractStatus::kComplete) << c.name;
     EXPECT_EQ(got.result.left_out_lines, c.left_out_lines) << c.name;
-    EXPECT_EQ(got.result.first_left_out_line, c.first_left_out_line)
-        << c.name;
+    EXPECT_EQ(got.result.first_left_out_line, c.first_left_out_line) << c.name;
   }
 }
 
@@ -107,7 +106,8 @@ const std::vector<Case> kRecords = {
      "0 TLR\n",
      ""},
     {"the second line is dropped unread",
-     "1 NOTE 0 _PLAC A\n1 NOTE 0 _PLAC x\n2 LATI a\n2 LONG b\n2 ZOOM c\n2 PLEV d\n",
+     "1 NOTE 0 _PLAC A\n1 NOTE 0 _PLAC x\n2 LATI a\n2 LONG b\n2 ZOOM c\n2 PLEV "
+     "d\n",
      "2 PLAC A\n3 MAP\n4 LATI a\n4 LONG b\n4 ZOOM c\n4 PLEV d\n0 TLR\n", ""},
     {"short value lines end their line",
      "1 NOTE 0 _PLAC A\n1 MAP\n2 LATI\n\n2 ZOOM \n2 PLEV 3\n",
@@ -202,8 +202,8 @@ const std::vector<Case> kTaggedRecords = {
      "0 _PLAC A\n12 LATI N1 and more\n1 @M1@ LONG E1\n2 lati x\n"
      " 2 LATI y\n2 LATITUDE z\n2 LONG\n2  ZOOM 1\n1 @M2 ZOOM 2\n"
      "x MAP\n\n1 NOTE 0 _PLAC B\n0 TRLR\n",
-     "2 PLAC A\n3 MAP\n4 LATI N1 and more\n4 LONG E1\n0 TLR\n", "0 TRLR\n",
-     9, 4},
+     "2 PLAC A\n3 MAP\n4 LATI N1 and more\n4 LONG E1\n0 TLR\n", "0 TRLR\n", 9,
+     4},
     {"no coordinates at all", "0 _PLAC A\n1 STND A, B\n0 _PLAC C\n0 TRLR\n",
      "2 PLAC A\n2 PLAC C\n0 TLR\n", "0 TRLR\n", 1, 2},
     {"the last line without a line end",
@@ -242,8 +242,9 @@ TEST(PlaceFilter, ReportsARecordCutShortByTheEndOfTheInput) {
     EXPECT_EQ(got.result.status, ExtractStatus::kCutShortRecord) << c.input;
     EXPECT_EQ(got.result.cut_short_record_line, c.line) << c.input;
     EXPECT_EQ(got.coordinates, c.coordinates) << c.input;
-    EXPECT_EQ(got.cleaned,
-              c.input.substr(0, c.input.rfind('\n', c.input.find("0 _PLAC")) + 1))
+    EXPECT_EQ(
+        got.cleaned,
+        c.input.substr(0, c.input.rfind('\n', c.input.find("0 _PLAC")) + 1))
         << c.input;
   }
   // Lines left out and a cut-short record are both reported.
@@ -270,9 +271,8 @@ const std::vector<std::string> kBoundaryInputs = {
 
 std::vector<std::string> all_test_inputs() {
   std::vector<std::string> inputs = kBoundaryInputs;
-  for (const auto* cases :
-       {&kPassThrough, &kRecords, &kLineEnds, &kShortRecords,
-        &kTaggedRecords}) {
+  for (const auto* cases : {&kPassThrough, &kRecords, &kLineEnds,
+                            &kShortRecords, &kTaggedRecords}) {
     for (const Case& c : *cases) inputs.push_back(c.input);
   }
   return inputs;

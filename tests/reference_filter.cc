@@ -77,8 +77,7 @@ ReferenceSplit reference_split(const std::string& input) {
   };
   const std::string value_tags[] = {"4 LATI ", "4 LONG ", "4 ZOOM ", "4 PLEV "};
   ReferenceSplit split;
-  const std::string coordinate_tags[] = {"MAP", "LATI", "LONG", "ZOOM",
-                                         "PLEV"};
+  const std::string coordinate_tags[] = {"MAP", "LATI", "LONG", "ZOOM", "PLEV"};
   for (size_t i = 0; i < lines.size();) {
     const Line& line = lines[i];
     if (starts_with(line.text, "0 _PLAC ")) {

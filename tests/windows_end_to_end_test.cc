@@ -62,7 +62,8 @@ TEST_F(EndToEnd, TakesWildcardsInQuotesAndBracketsLiterally) {
     int status;
     std::string error;
   } cases[] = {
-      {" \"*.ged\" c.txt r.txt", 2, "PlaceHarvest: *.ged: cannot open: Invalid argument\n"},
+      {" \"*.ged\" c.txt r.txt", 2,
+       "PlaceHarvest: *.ged: cannot open: Invalid argument\n"},
       {" \"in\"*.ged c.txt r.txt", 0, ""},
       {" b[1].ged c.txt r.txt", 0, ""},
       {" b[*.ged c.txt r.txt", 0, ""},
