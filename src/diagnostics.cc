@@ -49,24 +49,11 @@ void report_error(std::string_view file, std::string_view reason) {
 
 void report_system_error(std::string_view file, FileAction action,
                          int error_number) {
+  // In the order of FileAction.
+  constexpr std::string_view kActions[] = {"open", "create", "read", "write",
+                                           "close"};
   std::string reason = "cannot ";
-  switch (action) {
-    case FileAction::kOpen:
-      reason += "open";
-      break;
-    case FileAction::kCreate:
-      reason += "create";
-      break;
-    case FileAction::kRead:
-      reason += "read";
-      break;
-    case FileAction::kWrite:
-      reason += "write";
-      break;
-    case FileAction::kClose:
-      reason += "close";
-      break;
-  }
+  reason.append(kActions[static_cast<size_t>(action)]);
   report_error(file, reason + ": " + std::strerror(error_number));
 }
 

@@ -23,6 +23,7 @@ void report_error(std::string_view file, std::string_view reason);
 std::string error_line(std::string_view file, std::string_view reason);
 
 // What the program was doing with a file when the system refused.
+// (diagnostics.cc names them in this order.)
 enum class FileAction { kOpen, kCreate, kRead, kWrite, kClose };
 
 // The same, with the action and the system's text for `error_number` as the
