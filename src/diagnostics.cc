@@ -15,6 +15,13 @@ namespace {
 
 constexpr std::string_view kProgramName = "PlaceHarvest";
 
+std::string error_line(std::string_view file, std::string_view reason) {
+  std::string line;
+  line.append(kProgramName).append(": ").append(file).append(": ");
+  line.append(reason).append("\n");
+  return line;
+}
+
 }  // namespace
 
 void write_to_standard_error(std::string_view text) {
@@ -33,13 +40,6 @@ void write_to_standard_error(std::string_view text) {
   // Nothing is left to tell the user if standard error itself fails.
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
-}
-
-std::string error_line(std::string_view file, std::string_view reason) {
-  std::string line;
-  line.append(kProgramName).append(": ").append(file).append(": ");
-  line.append(reason).append("\n");
-  return line;
 }
 
 void report_error(std::string_view file, std::string_view reason) {

@@ -18,10 +18,6 @@ enum ExitStatus : int {
 // Writes "PlaceHarvest: <file>: <reason>" as one line to standard error.
 void report_error(std::string_view file, std::string_view reason);
 
-// The line that report_error() writes, for messages that must be ready
-// before they are needed (in a signal handler).
-std::string error_line(std::string_view file, std::string_view reason);
-
 // What the program was doing with a file when the system refused.
 // (diagnostics.cc names them in this order.)
 enum class FileAction { kOpen, kCreate, kRead, kWrite, kClose };
