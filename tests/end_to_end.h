@@ -181,12 +181,22 @@ class EndToEnd : public ::testing::Test {
     std::wstring line =
         L"\"" + program.wstring() + L"\"" + fs::u8path(arguments).wstring();
     DWORD status = 127;
-    if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
-                       nullptr, folder_.c_str(), &startup, &process)) {
+    // Under wine, starting a process now and then fails for a moment; the
+    // program itself has not run then, so trying again is safe.
+    bool started = false;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+      if (attempt > 0) Sleep(200);
+      started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr,
+                               TRUE, 0, nullptr, folder_.c_str(), &startup,
+                               &process);
+    }
+    if (started) {
       WaitForSingleObject(process.hProcess, INFINITE);
       GetExitCodeProcess(process.hProcess, &status);
       CloseHandle(process.hProcess);
       CloseHandle(process.hThread);
+    } else {
+      ADD_FAILURE() << "cannot start the program: error " << GetLastError();
     }
     CloseHandle(error_file);
     CloseHandle(output_file);
