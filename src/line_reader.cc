@@ -12,7 +12,6 @@
 namespace placeharvest {
 namespace {
 
-constexpr std::string_view kPlaceMarker = "0 _PLAC ";
 constexpr size_t kNotFound = static_cast<size_t>(-1);
 
 uint64_t count_byte(const char* data, size_t size, char byte) {

@@ -14,6 +14,9 @@
 
 namespace placeharvest {
 
+// A line that holds this anywhere is a place line.
+inline constexpr std::string_view kPlaceMarker = "0 _PLAC ";
+
 // One line of the input: its text and its line end, which is empty for a
 // last line that has none.
 struct Line {

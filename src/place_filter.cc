@@ -12,7 +12,6 @@
 namespace placeharvest {
 namespace {
 
-constexpr std::string_view kPlaceMarker = "0 _PLAC ";
 // The name text begins after the first anchor, which can stand in front of
 // the first marker ("0 _PLACE 0 _PLAC x").
 constexpr std::string_view kNameAnchor = "0 _PLAC";
@@ -20,9 +19,6 @@ constexpr std::string_view kNameAnchor = "0 _PLAC";
 // place record before it.
 constexpr std::string_view kLevelZeroStart = "0 ";
 constexpr std::string_view kPlaceTag = "2 PLAC";
-constexpr std::string_view kMapLine = "3 MAP";
-constexpr std::string_view kValuePrefixes[] = {"4 LATI ", "4 LONG ", "4 ZOOM ",
-                                               "4 PLEV "};
 constexpr std::string_view kTrailer = "0 TLR";
 // A value line holds a one-digit level, a space, a four-letter tag and a
 // space in front of its value.

@@ -4,8 +4,6 @@ namespace placeharvest {
 namespace {
 
 constexpr std::string_view kTags[] = {"MAP", "LATI", "LONG", "ZOOM", "PLEV"};
-constexpr std::string_view kBlockLines[] = {"3 MAP", "4 LATI ", "4 LONG ",
-                                            "4 ZOOM ", "4 PLEV "};
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -52,11 +50,11 @@ void PlaceCoordinates::write(SpanWriter& coordinates,
   bool any = false;
   for (bool seen : seen_) any = any || seen;
   if (!any) return;
-  coordinates.add(kBlockLines[0]);
+  coordinates.add(kMapLine);
   coordinates.add(own_line_end);
   for (size_t i = 1; i < kTags; ++i) {
     if (!seen_[i]) continue;
-    coordinates.add(kBlockLines[i]);
+    coordinates.add(kValuePrefixes[i - 1]);
     coordinates.copy(values_[i]);  // this record's values die with it
   }
 }

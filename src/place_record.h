@@ -11,6 +11,12 @@
 
 namespace placeharvest {
 
+// The lines of a block in the coordinates file after "2 PLAC": the map line
+// and the prefixes of the four values, in the order they are written.
+inline constexpr std::string_view kMapLine = "3 MAP";
+inline constexpr std::string_view kValuePrefixes[] = {"4 LATI ", "4 LONG ",
+                                                      "4 ZOOM ", "4 PLEV "};
+
 // The tag of a GEDCOM line: its level (one or more digits) from the first
 // byte, one space, an optional cross-reference "@...@" and one space, then
 // the tag, which runs to the next space or the end. Stores in `value` what
