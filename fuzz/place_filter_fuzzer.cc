@@ -48,5 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       result.first_left_out_line != expected.first_left_out_line) {
     fail("lines left out");
   }
+  if (result.positional_place_lines != expected.positional_place_lines ||
+      result.first_positional_place_line !=
+          expected.first_positional_place_line) {
+    fail("place lines taken by position");
+  }
   return 0;
 }

@@ -47,14 +47,19 @@ void report_error(std::string_view file, std::string_view reason) {
   write_to_standard_error(error_line(file, reason));
 }
 
+void report_failure(std::string_view file, FileAction action,
+                    std::string_view reason) {
+  // In the order of FileAction.
+  constexpr std::string_view kActions[] = {"open", "create", "empty",
+                                           "read", "write",  "close"};
+  std::string text = "cannot ";
+  text.append(kActions[static_cast<size_t>(action)]).append(": ");
+  report_error(file, text.append(reason));
+}
+
 void report_system_error(std::string_view file, FileAction action,
                          int error_number) {
-  // In the order of FileAction.
-  constexpr std::string_view kActions[] = {"open", "create", "read", "write",
-                                           "close"};
-  std::string reason = "cannot ";
-  reason.append(kActions[static_cast<size_t>(action)]);
-  report_error(file, reason + ": " + std::strerror(error_number));
+  report_failure(file, action, std::strerror(error_number));
 }
 
 }  // namespace placeharvest

@@ -11,8 +11,9 @@ namespace placeharvest {
 enum ExitStatus : int {
   kExitSuccess = 0,  // the run reached its end, or a message was asked for
   kExitUsage = 1,    // not exactly three operands; the usage message was shown
-  kExitFailure = 2,  // a file could not be used, or the input ended inside a
-                     // place record; the message says which file and why
+  kExitFailure = 2,  // a file could not be used or was refused, memory ran
+                     // out, or the input ended inside a place record; the
+                     // message says which file and why
 };
 
 // Writes "PlaceHarvest: <file>: <reason>" as one line to standard error.
@@ -20,12 +21,16 @@ void report_error(std::string_view file, std::string_view reason);
 
 // What the program was doing with a file when the system refused.
 // (diagnostics.cc names them in this order.)
-enum class FileAction { kOpen, kCreate, kRead, kWrite, kClose };
+enum class FileAction { kOpen, kCreate, kEmpty, kRead, kWrite, kClose };
 
 // The same, with the action and the system's text for `error_number` as the
 // reason: "PlaceHarvest: <file>: cannot <action>: <system's text>".
 void report_system_error(std::string_view file, FileAction action,
                          int error_number);
+// The same with a reason of the program's own:
+// "PlaceHarvest: <file>: cannot <action>: <reason>".
+void report_failure(std::string_view file, FileAction action,
+                    std::string_view reason);
 
 // Writes `text` to standard error as it stands.
 void write_to_standard_error(std::string_view text);

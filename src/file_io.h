@@ -5,6 +5,7 @@
 #define PLACEHARVEST_FILE_IO_H_
 
 #include <cstdint>
+#include <string>
 
 #include "place_filter.h"
 
@@ -14,20 +15,35 @@ namespace placeharvest {
 struct FileIdentity {
   bool exists = false;
   bool regular = false;
+  bool device = false;  // a terminal, /dev/null, NUL and the like
   uint64_t volume = 0;
   uint64_t index = 0;
 };
 
-// True when both identities are of one and the same regular file. Devices,
-// pipes and the like never count as the same file.
-bool same_regular_file(const FileIdentity& first, const FileIdentity& second);
+// True when both identities are of one and the same file, one that cannot
+// serve as two of a run's files: a regular file, a FIFO, a pipe. Devices
+// never count as the same file, so /dev/null may take both outputs.
+bool same_file(const FileIdentity& first, const FileIdentity& second);
 
-// The identity of the file that `path` names, following symbolic links;
-// `exists` is false when there is no such file.
-FileIdentity identify_path(const char* path);
+// Makes sure that the standard descriptors (input, output, error) are open,
+// on the null device where they are not, so that no file of the run is
+// opened in their place and gets the messages meant for standard error.
+// Also sees to it that a file-size limit fails a write instead of ending
+// the program. Call it first.
+void prepare_process();
 
-// Removes the file that `path` names; false with errno set on failure.
-bool remove_file(const char* path);
+// What an existing file is and how it begins, looked at without changing
+// it or waiting for it (a FIFO is not opened).
+struct FileStart {
+  FileIdentity identity;  // identity.exists is false when there is no file
+  std::string head;       // the first bytes of a regular file
+};
+
+// Fills `start` for the file `path` names, following symbolic links, with
+// up to `head_size` bytes of its start. Returns false when it is a regular
+// file that cannot be read; a name that cannot be looked at counts as no
+// file.
+bool look_at_file(const char* path, size_t head_size, FileStart* start);
 
 // Paths are UTF-8 on every platform. Every call that fails returns false (or
 // a negative count) with errno set.
@@ -59,14 +75,23 @@ class OutputFile final : public ByteSink {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() override;
 
-  // Creates `path`, or empties it when it exists.
-  bool create(const char* path);
-  bool write(const ByteSpan* spans, size_t count) override;
+  // Opens `path` for writing without emptying it, creating it when there is
+  // no such file; created() tells which.
+  bool open(const char* path);
+  bool created() const { return created_; }
   FileIdentity identity() const;
+  // Empties the opened file, once it is known to be safe to write.
+  bool empty();
+  // Closes the file, and removes it when this run created it and its name
+  // still names it. A symbolic link is never removed.
+  void discard();
+  bool write(const ByteSpan* spans, size_t count) override;
   bool close();
 
  private:
   int descriptor_ = -1;
+  bool created_ = false;
+  std::string created_path_;  // where the created file is, links resolved
 };
 
 }  // namespace placeharvest

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstdlib>
 
 #include "file_io.h"
 
@@ -21,6 +23,7 @@ FileIdentity identity_of(const struct stat& status) {
   FileIdentity identity;
   identity.exists = true;
   identity.regular = S_ISREG(status.st_mode);
+  identity.device = S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode);
   identity.volume = static_cast<uint64_t>(status.st_dev);
   identity.index = static_cast<uint64_t>(status.st_ino);
   return identity;
@@ -42,18 +45,35 @@ bool close_descriptor(int& descriptor) {
 
 }  // namespace
 
-bool same_regular_file(const FileIdentity& first, const FileIdentity& second) {
-  return first.exists && second.exists && first.regular && second.regular &&
-         first.volume == second.volume && first.index == second.index;
+void prepare_process() {
+  for (int standard = 0; standard <= 2; ++standard) {
+    if (::fcntl(standard, F_GETFD) == -1 && errno == EBADF) {
+      // The lowest free descriptor is the one that is missing.
+      if (::open("/dev/null", O_RDWR) < 0) std::abort();
+    }
+  }
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
-FileIdentity identify_path(const char* path) {
+bool look_at_file(const char* path, size_t head_size, FileStart* start) {
+  *start = {};
   struct stat status;
-  if (::stat(path, &status) != 0) return {};
-  return identity_of(status);
+  if (::stat(path, &status) != 0) return true;  // opening it will tell
+  start->identity = identity_of(status);
+  if (!S_ISREG(status.st_mode)) return true;
+  // O_NONBLOCK: should the name turn into a FIFO meanwhile, the open does
+  // not wait for a writer.
+  int descriptor = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  start->identity = identify_descriptor(descriptor);
+  if (start->identity.regular) {
+    start->head.resize(head_size);
+    ssize_t count = ::read(descriptor, start->head.data(), head_size);
+    start->head.resize(count > 0 ? static_cast<size_t>(count) : 0);
+  }
+  ::close(descriptor);
+  return true;
 }
-
-bool remove_file(const char* path) { return ::unlink(path) == 0; }
 
 InputFile::~InputFile() { close_descriptor(descriptor_); }
 
@@ -98,9 +118,47 @@ bool InputFile::close() { return close_descriptor(descriptor_); }
 
 OutputFile::~OutputFile() { close_descriptor(descriptor_); }
 
-bool OutputFile::create(const char* path) {
-  descriptor_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  return descriptor_ >= 0;
+bool OutputFile::open(const char* path) {
+  constexpr int kFlags = O_WRONLY | O_NOCTTY | O_CLOEXEC;
+  // Creating with O_EXCL is what tells a new file from an existing one.
+  descriptor_ = ::open(path, kFlags | O_CREAT | O_EXCL, 0666);
+  if (descriptor_ >= 0) {
+    created_ = true;
+    created_path_ = path;
+    return true;
+  }
+  if (errno != EEXIST) return false;
+  descriptor_ = ::open(path, kFlags);
+  if (descriptor_ >= 0 || errno != ENOENT) return descriptor_ >= 0;
+  // A symbolic link to a file that does not exist yet: the file is made
+  // where the link points, and only that file is ever removed.
+  descriptor_ = ::open(path, kFlags | O_CREAT, 0666);
+  if (descriptor_ < 0) return false;
+  created_ = true;
+  if (char* resolved = ::realpath(path, nullptr)) {
+    created_path_ = resolved;
+    std::free(resolved);
+  }
+  return true;
+}
+
+bool OutputFile::empty() {
+  if (!identity().regular) return true;
+  for (;;) {
+    if (::ftruncate(descriptor_, 0) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+void OutputFile::discard() {
+  if (created_ && !created_path_.empty()) {
+    struct stat status;
+    if (::lstat(created_path_.c_str(), &status) == 0 &&
+        S_ISREG(status.st_mode) && same_file(identity_of(status), identity())) {
+      ::unlink(created_path_.c_str());
+    }
+  }
+  close_descriptor(descriptor_);
 }
 
 bool OutputFile::write(const ByteSpan* spans, size_t count) {

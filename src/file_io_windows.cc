@@ -18,16 +18,19 @@ namespace placeharvest {
 namespace {
 
 FileIdentity identify_handle(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION information;
-  if (handle == INVALID_HANDLE_VALUE ||
-      !GetFileInformationByHandle(handle, &information)) {
-    return {};
-  }
+  if (handle == INVALID_HANDLE_VALUE) return {};
   FileIdentity identity;
+  DWORD type = GetFileType(handle);
+  if (type == FILE_TYPE_CHAR) {  // NUL, CON
+    identity.exists = true;
+    identity.device = true;
+    return identity;
+  }
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(handle, &information)) return {};
   identity.exists = true;
-  identity.regular =
-      GetFileType(handle) == FILE_TYPE_DISK &&
-      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  identity.regular = type == FILE_TYPE_DISK && (information.dwFileAttributes &
+                                                FILE_ATTRIBUTE_DIRECTORY) == 0;
   identity.volume = information.dwVolumeSerialNumber;
   identity.index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
                    information.nFileIndexLow;
@@ -60,13 +63,6 @@ bool write_all(int descriptor, const char* data, size_t size) {
   return true;
 }
 
-}  // namespace
-
-bool same_regular_file(const FileIdentity& first, const FileIdentity& second) {
-  return first.exists && second.exists && first.regular && second.regular &&
-         first.volume == second.volume && first.index == second.index;
-}
-
 FileIdentity identify_path(const char* path) {
   // No access asked for: this only looks at the file, and works on a file
   // that another program holds open.
@@ -80,8 +76,34 @@ FileIdentity identify_path(const char* path) {
   return identity;
 }
 
-bool remove_file(const char* path) {
-  return _wunlink(utf16_from_utf8(path).c_str()) == 0;
+}  // namespace
+
+void prepare_process() {
+  // Messages reach the console through its handle, but a missing standard
+  // descriptor would still be handed to the first file opened.
+  for (int standard = 0; standard <= 2; ++standard) {
+    if (_get_osfhandle(standard) != -1) continue;
+    int null = _open("NUL", _O_RDWR | _O_BINARY);
+    if (null >= 0 && null != standard) {
+      _dup2(null, standard);
+      _close(null);
+    }
+  }
+}
+
+bool look_at_file(const char* path, size_t head_size, FileStart* start) {
+  *start = {};
+  start->identity = identify_path(path);
+  if (!start->identity.regular) return true;
+  int descriptor = _wopen(utf16_from_utf8(path).c_str(), _O_RDONLY | _O_BINARY);
+  if (descriptor < 0) return false;
+  start->identity = identify_descriptor(descriptor);
+  start->head.resize(head_size);
+  int count =
+      _read(descriptor, start->head.data(), static_cast<unsigned>(head_size));
+  start->head.resize(count > 0 ? static_cast<size_t>(count) : 0);
+  _close(descriptor);
+  return true;
 }
 
 InputFile::~InputFile() { close_descriptor(descriptor_); }
@@ -127,11 +149,30 @@ bool InputFile::close() { return close_descriptor(descriptor_); }
 
 OutputFile::~OutputFile() { close_descriptor(descriptor_); }
 
-bool OutputFile::create(const char* path) {
-  descriptor_ =
-      _wopen(utf16_from_utf8(path).c_str(),
-             _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+bool OutputFile::open(const char* path) {
+  std::wstring name = utf16_from_utf8(path);
+  // Creating with _O_EXCL is what tells a new file from an existing one.
+  descriptor_ = _wopen(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                       _S_IREAD | _S_IWRITE);
+  if (descriptor_ >= 0) {
+    created_ = true;
+    created_path_ = path;
+    return true;
+  }
+  if (errno != EEXIST) return false;
+  descriptor_ = _wopen(name.c_str(), _O_WRONLY | _O_BINARY);
   return descriptor_ >= 0;
+}
+
+bool OutputFile::empty() {
+  return !identity().regular || _chsize(descriptor_, 0) == 0;
+}
+
+void OutputFile::discard() {
+  bool remove =
+      created_ && same_file(identify_path(created_path_.c_str()), identity());
+  close_descriptor(descriptor_);
+  if (remove) _wunlink(utf16_from_utf8(created_path_).c_str());
 }
 
 bool OutputFile::write(const ByteSpan* spans, size_t count) {

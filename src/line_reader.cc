@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -49,37 +50,31 @@ LineReader::LineReader(ByteSource& input, size_t block_size,
       counting_(!input.can_read_again()) {}
 
 void LineReader::detect_line_ends() {
-  bool first_line_end_is_cr_pair = false;
   for (size_t from = 0;;) {
     const char* found =
         std::find_if(buffer_.get() + from, buffer_.get() + end_,
                      [](char c) { return c == '\n' || c == '\r'; });
     size_t position = static_cast<size_t>(found - buffer_.get());
-    // A CR at the end of what has been read needs the byte after it.
-    bool need_more =
-        position == end_ ||
-        (*found == '\r' && !first_line_end_is_cr_pair && position + 1 == end_);
-    if (need_more) {
-      if (at_end_) return;  // no line end, or a lone CR at the very end
+    if (position < end_ && *found == '\n') {
+      if (position > 0 && buffer_[position - 1] == '\r') line_end_ = "\r\n";
+      return;
+    }
+    // A run of CRs decides by the byte after it, which may not be read yet.
+    size_t after_run = position;
+    while (after_run < end_ && buffer_[after_run] == '\r') ++after_run;
+    if (after_run == end_) {
+      if (at_end_) return;  // no line end, or CRs at the very end
       from = position;
       if (!fill()) return;
       continue;
     }
-    if (*found == '\n') {
-      if (position > 0 && buffer_[position - 1] == '\r') line_end_ = "\r\n";
-      return;
+    if (buffer_[after_run] == '\n') {
+      line_end_ = "\r\n";  // "\r\r\n": a file written twice as text
+    } else {
+      line_end_byte_ = '\r';
+      line_end_ = "\r";
     }
-    if (!first_line_end_is_cr_pair) {
-      char next = buffer_[position + 1];
-      if (next != '\n' && next != '\r') {
-        line_end_byte_ = '\r';
-        line_end_ = "\r";
-        return;
-      }
-      // CR LF or CR CR: LF line ends; the first LF decides the line end.
-      first_line_end_is_cr_pair = true;
-    }
-    from = position + 1;
+    return;
   }
 }
 
@@ -185,22 +180,33 @@ Position LineReader::position() const {
   return position;
 }
 
-// Finds the line number of `position` by counting the line ends in front of
-// it, reading the input again. Returns false on a read error.
-bool LineReader::count_line(Position* position) {
-  if (position->line != 0) return true;
-  uint64_t lines = 0;
-  for (uint64_t offset = 0; offset < position->offset;) {
-    size_t size = static_cast<size_t>(
-        std::min<uint64_t>(capacity_, position->offset - offset));
-    long long count = input_.read_at(offset, buffer_.get(), size);
-    if (count < 0) return false;
-    if (count == 0) break;
-    lines +=
-        count_byte(buffer_.get(), static_cast<size_t>(count), line_end_byte_);
-    offset += static_cast<uint64_t>(count);
+// Counts the line ends in front of each wanted position, reading the input
+// again once, in order of offset.
+bool LineReader::count_lines(Position* const* positions, const bool* wanted,
+                             size_t count) {
+  std::vector<Position*> pending;
+  for (size_t i = 0; i < count; ++i) {
+    if (wanted[i] && positions[i]->line == 0) pending.push_back(positions[i]);
   }
-  position->line = lines + 1;
+  std::sort(pending.begin(), pending.end(),
+            [](const Position* a, const Position* b) {
+              return a->offset < b->offset;
+            });
+  uint64_t lines = 0;
+  uint64_t offset = 0;
+  for (Position* position : pending) {
+    while (offset < position->offset) {
+      size_t size = static_cast<size_t>(
+          std::min<uint64_t>(capacity_, position->offset - offset));
+      long long got = input_.read_at(offset, buffer_.get(), size);
+      if (got < 0) return false;
+      if (got == 0) break;
+      lines +=
+          count_byte(buffer_.get(), static_cast<size_t>(got), line_end_byte_);
+      offset += static_cast<uint64_t>(got);
+    }
+    position->line = lines + 1;
+  }
   return true;
 }
 

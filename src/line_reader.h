@@ -40,9 +40,10 @@ class LineReader {
              std::function<bool()> before_refill);
 
   // Reads until the file's line ends are known; call it once, first. The
-  // first CR or LF decides: a CR followed by neither CR nor LF means CR line
-  // ends; anything else means LF line ends, a CR before the LF being part of
-  // the line end.
+  // first CR or LF decides: a run of CRs followed by a byte other than LF
+  // means CR line ends ("\r\rx" is an empty line in a CR file); anything
+  // else means LF line ends, a CR right before an LF being part of the line
+  // end.
   void detect_line_ends();
   // The line end the filter writes itself: CR in a CR file; in an LF file
   // CR LF when the first line ends in CR LF, else LF.
@@ -63,12 +64,14 @@ class LineReader {
 
   // Where the reading position is. The line number is known at once for an
   // input that cannot be read again (a pipe, counted as it goes); for a
-  // file, count_line() counts it when a message needs it.
+  // file, count_lines() counts it when a message needs it.
   Position position() const;
-  // Fills in the line number of `position`, reading the input again from
-  // its start. Call it only once the input has been read to its end.
-  // Returns false on a read error, with errno set.
-  bool count_line(Position* position);
+  // Fills in the line numbers of those of the `count` positions whose
+  // `wanted` is true, reading the input again from its start once. Call it
+  // only once the input has been read to its end. Returns false on a read
+  // error, with errno set.
+  bool count_lines(Position* const* positions, const bool* wanted,
+                   size_t count);
 
   // True once every byte of the input has been read and taken.
   bool at_end() const { return at_end_ && begin_ == end_; }

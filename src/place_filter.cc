@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <iterator>
+#include <new>
 #include <string_view>
 
 #include "line_reader.h"
@@ -58,6 +59,8 @@ class Extractor {
   Position cut_short_record_;
   uint64_t left_out_lines_ = 0;
   Position first_left_out_;
+  uint64_t positional_place_lines_ = 0;
+  Position first_positional_place_line_;
 };
 
 ExtractResult Extractor::run() {
@@ -125,6 +128,9 @@ void Extractor::take_level_zero_record(const Line& place_line) {
 // The place line and up to five lines after it, taken by position.
 void Extractor::take_positional_record(const Line& place_line) {
   Position start = take_place_line(place_line);
+  // Lines taken by position may be anything (a note that mentions the
+  // marker takes the person's next five lines), so the user is told.
+  if (positional_place_lines_++ == 0) first_positional_place_line_ = start;
   Line line;
   size_t taken = 1;
   for (; taken < kRecordLines && lines_.peek_line(&line); ++taken) {
@@ -155,26 +161,36 @@ ExtractResult Extractor::finish() {
     result.error_number = lines_.read_error_number();
     return result;
   }
-  coordinates_.add(kTrailer);
-  coordinates_.add(lines_.line_end());
-  if (!coordinates_.flush() || !cleaned_.flush()) {
-    if (coordinates_.failed()) {
-      result.status = ExtractStatus::kCoordinatesWriteFailed;
-      result.error_number = coordinates_.error_number();
-    } else {
-      result.status = ExtractStatus::kCleanedWriteFailed;
-      result.error_number = cleaned_.error_number();
-    }
+  // The trailer says that the coordinates file is whole, so it follows only
+  // once everything else of both outputs is written.
+  if (coordinates_.flush() && cleaned_.flush()) {
+    coordinates_.add(kTrailer);
+    coordinates_.add(lines_.line_end());
+    coordinates_.flush();
+  }
+  if (coordinates_.failed()) {
+    result.status = ExtractStatus::kCoordinatesWriteFailed;
+    result.error_number = coordinates_.error_number();
     return result;
   }
-  if ((left_out_lines_ > 0 && !lines_.count_line(&first_left_out_)) ||
-      (cut_short_ && !lines_.count_line(&cut_short_record_))) {
+  if (cleaned_.failed()) {
+    result.status = ExtractStatus::kCleanedWriteFailed;
+    result.error_number = cleaned_.error_number();
+    return result;
+  }
+  Position* reported[] = {&first_left_out_, &first_positional_place_line_,
+                          &cut_short_record_};
+  bool wanted[] = {left_out_lines_ > 0, positional_place_lines_ > 0,
+                   cut_short_};
+  if (!lines_.count_lines(reported, wanted, std::size(reported))) {
     result.status = ExtractStatus::kReadFailed;
     result.error_number = errno;
     return result;
   }
   result.left_out_lines = left_out_lines_;
   result.first_left_out_line = first_left_out_.line;
+  result.positional_place_lines = positional_place_lines_;
+  result.first_positional_place_line = first_positional_place_line_.line;
   if (cut_short_) {
     result.status = ExtractStatus::kCutShortRecord;
     result.cut_short_record_line = cut_short_record_.line;
@@ -186,7 +202,23 @@ ExtractResult Extractor::finish() {
 
 ExtractResult extract_places(ByteSource& input, ByteSink& coordinates,
                              ByteSink& cleaned, size_t block_size) {
-  return Extractor(input, coordinates, cleaned, block_size).run();
+  try {
+    return Extractor(input, coordinates, cleaned, block_size).run();
+  } catch (const std::bad_alloc&) {
+    // A line longer than memory, or a record's values: what was written so
+    // far stays, without the trailer.
+    ExtractResult result;
+    result.status = ExtractStatus::kOutOfMemory;
+    return result;
+  }
+}
+
+bool looks_like_coordinates_file(std::string_view start) {
+  for (std::string_view beginning : {kPlaceTag, kTrailer}) {
+    size_t size = std::min(start.size(), beginning.size());
+    if (start.substr(0, size) == beginning.substr(0, size)) return true;
+  }
+  return false;
 }
 
 }  // namespace placeharvest

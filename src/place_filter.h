@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace placeharvest {
 
@@ -52,6 +53,7 @@ enum class ExtractStatus {
   kReadFailed,      // the input could not be read to its end
   kCoordinatesWriteFailed,
   kCleanedWriteFailed,
+  kOutOfMemory,  // a line or a record did not fit in memory
 };
 
 struct ExtractResult {
@@ -65,6 +67,11 @@ struct ExtractResult {
   // records went into neither output, and the line number of the first.
   uint64_t left_out_lines = 0;
   uint64_t first_left_out_line = 0;
+  // With kComplete and kCutShortRecord: how many place lines that do not
+  // begin with "0 _PLAC " took the lines after them by position, and the
+  // line number of the first.
+  uint64_t positional_place_lines = 0;
+  uint64_t first_positional_place_line = 0;
 };
 
 // The amount read from the input at a time.
@@ -72,8 +79,8 @@ constexpr size_t kDefaultBlockSize = 128 * 1024;
 
 // Reads `input` to its end and splits it:
 //  - A line ends at LF, a CR right before the LF being part of the line end;
-//    a file whose first line end is a CR followed by neither CR nor LF has
-//    CR line ends instead.
+//    a file whose first line end is a run of CRs followed by a byte other
+//    than LF has CR line ends instead.
 //  - A place line holds "0 _PLAC ". Each place record becomes a block in
 //    `coordinates` that begins with "2 PLAC" and the text after the line's
 //    first "0 _PLAC". A line that begins "0 " (a new level-0 record) ends
@@ -93,14 +100,21 @@ constexpr size_t kDefaultBlockSize = 128 * 1024;
 //  - A record of fewer than six lines that the end of the input cuts off is
 //    reported as cut short.
 //  - Every other line goes to `cleaned` unchanged.
-//  - "0 TLR" ends `coordinates`, unless reading or writing failed.
+//  - "0 TLR" ends `coordinates` once everything before it is written, and
+//    never after a failure, so that a cut-off file does not look whole.
 // Memory is bounded by twice the larger of `block_size` and the longest
 // line, plus the coordinate values of one record. `block_size` must be at
 // least 1; small values exist to test the block handling.
-// On a failure the filter stops at once and says which stream failed.
+// On a failure the filter stops at once and says which stream failed; when
+// memory runs out it says so (kOutOfMemory) instead of throwing.
 ExtractResult extract_places(ByteSource& input, ByteSink& coordinates,
                              ByteSink& cleaned,
                              size_t block_size = kDefaultBlockSize);
+
+// True when `start`, the first bytes of an existing file, may begin a
+// coordinates file: "2 PLAC" or "0 TLR", or a piece of either when the
+// file is shorter. An empty file counts.
+bool looks_like_coordinates_file(std::string_view start);
 
 }  // namespace placeharvest
 

@@ -103,11 +103,16 @@ class EndToEnd : public ::testing::Test {
     return names;
   }
 
-  // What the folder holds: each file's name and bytes.
+  // What the folder holds: each file's name and bytes, and where each
+  // symbolic link points.
   std::vector<std::pair<std::string, std::string>> snapshot() const {
     std::vector<std::pair<std::string, std::string>> contents;
     for (const std::string& name : files()) {
-      contents.emplace_back(name, read_file(path(name)));
+      fs::path file = path(name);
+      contents.emplace_back(name, fs::is_symlink(file)
+                                      ? "-> " + fs::read_symlink(file).string()
+                                  : fs::is_directory(file) ? "(folder)"
+                                                           : read_file(file));
     }
     return contents;
   }
@@ -186,9 +191,9 @@ class EndToEnd : public ::testing::Test {
     bool started = false;
     for (int attempt = 0; attempt < 5 && !started; ++attempt) {
       if (attempt > 0) Sleep(200);
-      started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr,
-                               TRUE, 0, nullptr, folder_.c_str(), &startup,
-                               &process);
+      started =
+          CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                         0, nullptr, folder_.c_str(), &startup, &process);
     }
     if (started) {
       WaitForSingleObject(process.hProcess, INFINITE);

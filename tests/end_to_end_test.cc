@@ -2,6 +2,10 @@
 // output and the exit status, byte for byte.
 #ifndef _WIN32
 #include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
 #endif
 
 #include <cerrno>
@@ -81,8 +85,11 @@ TEST_F(EndToEnd, TakesEveryArgumentAfterTheOptionsAsAnOperand) {
 TEST_F(EndToEnd, SaysWhichLinesOfPlaceRecordsItLeftOut) {
   write_file(path("one.ged"),
              "0 _PLAC A\n1 MAP\n2 LATI N1\n2 LONG E1\n1 STND A, B\n0 TRLR\n");
+  write_file(path("note.ged"),
+             "0 @I1@ INDI\n1 NOTE born in 0 _PLAC Ume\xc3\xa5\n1 BIRT\n"
+             "2 DATE 1901\n2 PLAC Ume\n1 DEAT\n2 DATE 1980\n0 TRLR\n");
   write_file(path("cut.ged"),
-             "0 HEAD\r\n0 _PLAC A\r\n1 NOTE n\r\n"
+             "0 HEAD\r\n1 NOTE 0 _PLAC B\r\n0 _PLAC A\r\n1 NOTE n\r\n"
              "2 CONT m\r\n1 MAP\r\n2 LATI N1");
   Outcome outcome = run({"one.ged", "c.ged", "r.ged"});
   EXPECT_EQ(outcome.status, 0);
@@ -92,16 +99,31 @@ TEST_F(EndToEnd, SaysWhichLinesOfPlaceRecordsItLeftOut) {
   EXPECT_EQ(read_file(path("c.ged")),
             "2 PLAC A\n3 MAP\n4 LATI N1\n4 LONG E1\n0 TLR\n");
   EXPECT_EQ(read_file(path("r.ged")), "0 TRLR\n");
-  // The left-out line comes first, then the cut-short record.
+  // A note that mentions the marker takes five lines of the person.
+  outcome = run({"note.ged", "c.ged", "r.ged"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.error,
+            message("PlaceHarvest: note.ged: took 1 place line that does not "
+                    "begin a line with \"0 _PLAC \" and the lines after it by "
+                    "position: line 2\n"));
+  EXPECT_EQ(read_file(path("c.ged")),
+            "2 PLAC Ume\xc3\xa5\n3 MAP\n4 LATI 1901\n4 LONG Ume\n4 ZOOM \n"
+            "4 PLEV 1980\n0 TLR\n");
+  EXPECT_EQ(read_file(path("r.ged")), "0 @I1@ INDI\n0 TRLR\n");
+  // The left-out lines come first, then the positional ones, then the
+  // cut-short record.
   outcome = run({"cut.ged", "c.ged", "r.ged"});
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.error,
             message("PlaceHarvest: cut.ged: left out 2 lines of place records "
                     "that are not MAP, LATI, LONG, ZOOM or PLEV; the first is "
-                    "line 3\nPlaceHarvest: cut.ged: the place record at line 2 "
-                    "is cut short by the end of the file\n"));
+                    "line 4\nPlaceHarvest: cut.ged: took 1 place line that "
+                    "does not begin a line with \"0 _PLAC \" and the lines "
+                    "after it by position: line 2\nPlaceHarvest: cut.ged: the "
+                    "place record at line 3 is cut short by the end of the "
+                    "file\n"));
   EXPECT_EQ(read_file(path("c.ged")),
-            "2 PLAC A\r\n3 MAP\r\n4 LATI N1\r\n0 TLR\r\n");
+            "2 PLAC B\r\n2 PLAC A\r\n3 MAP\r\n4 LATI N1\r\n0 TLR\r\n");
   EXPECT_EQ(read_file(path("r.ged")), "0 HEAD\r\n");
 }
 
@@ -135,9 +157,10 @@ TEST_F(EndToEnd, ReportsFilesThatCannotBeUsed) {
       {{"in.ged", "no/c.ged", "keep.ged"},
        "PlaceHarvest: no/c.ged: cannot create: No such file or directory\n",
        {"in.ged", "keep.ged"}},
+      // The coordinates file it created is gone again.
       {{"in.ged", "c.ged", "no/r.ged"},
        "PlaceHarvest: no/r.ged: cannot create: No such file or directory\n",
-       {"c.ged", "in.ged", "keep.ged"}},
+       {"in.ged", "keep.ged"}},
   };
 #ifndef _WIN32
   cases.insert(
@@ -167,13 +190,55 @@ TEST_F(EndToEnd, ReportsFilesThatCannotBeUsed) {
   }
 }
 
+// A shell expands "PlaceHarvest *.ged" in a folder of three trees into
+// three operands; and an output that cannot be opened must not cost the
+// other one its contents.
+TEST_F(EndToEnd, ChangesNoFileWhenARunIsRefusedOrAnOutputCannotBeOpened) {
+  write_file(path("anna.ged"), kInput);
+  write_file(path("bertil.ged"), "0 HEAD\r\n1 SOUR Bertil\r\n0 TRLR\r\n");
+  write_file(path("cecilia.ged"), kInput);
+  write_file(path("c.ged"), "2 PLAC Old\n0 TLR\n");
+  fs::create_directory(path("folder"));
+#ifdef _WIN32
+  const std::string kFolderRefused = "cannot create: Permission denied";
+#else
+  const std::string kFolderRefused = "cannot create: Is a directory";
+#endif
+  expect_refusals({
+      {{"anna.ged", "bertil.ged", "cecilia.ged"},
+       "PlaceHarvest: bertil.ged: is not a coordinates file (it begins "
+       "\"0 HEAD\"); refusing to overwrite it\n"},
+      {{"anna.ged", "c.ged", "no/r.ged"},
+       "PlaceHarvest: no/r.ged: cannot create: No such file or directory\n"},
+      {{"anna.ged", "c.ged", "folder"},
+       "PlaceHarvest: folder: " + kFolderRefused + "\n"},
+      {{"anna.ged", "new.ged", "folder"},
+       "PlaceHarvest: folder: " + kFolderRefused + "\n"},
+  });
+}
+
+// What it wrote itself, or began to write, it writes over again.
+TEST_F(EndToEnd, WritesOverAnEarlierCoordinatesFile) {
+  write_file(path("in.ged"), kInput);
+  for (const std::string& earlier :
+       {""s, "2 PL"s, "0 TLR\r\n"s, kCoordinates}) {
+    write_file(path("c.ged"), earlier);
+    Outcome outcome = run({"in.ged", "c.ged", "r.ged"});
+    EXPECT_EQ(outcome.status, 0) << earlier;
+    EXPECT_EQ(outcome.error, "") << earlier;
+    EXPECT_EQ(read_file(path("c.ged")), kCoordinates) << earlier;
+    EXPECT_EQ(read_file(path("r.ged")), kCleaned) << earlier;
+  }
+}
+
 #ifndef _WIN32
 TEST_F(EndToEnd, RefusesToWriteOverTheInputOrBothOutputsIntoOneFile) {
   write_file(path("in.ged"), kInput);
-  write_file(path("out.ged"), "out");
+  write_file(path("out.ged"), "0 TLR\n");
   fs::create_hard_link(path("in.ged"), path("hard.ged"));
   fs::create_symlink("in.ged", path("soft.ged"));
   fs::create_symlink("new.ged", path("to-new.ged"));
+  fs::create_symlink("target.ged", path("link.ged"));
   const std::string refusal = "; refusing to overwrite it\n";
   expect_refusals({
       {{"in.ged", "in.ged", "r.ged"},
@@ -190,7 +255,93 @@ TEST_F(EndToEnd, RefusesToWriteOverTheInputOrBothOutputsIntoOneFile) {
       {{"in.ged", "new.ged", "to-new.ged"},
        "PlaceHarvest: to-new.ged: is the coordinates file new.ged as well; "
        "refusing to write both into it\n"},
+      // The link stays, and the file made where it points is gone again.
+      {{"in.ged", "link.ged", "target.ged"},
+       "PlaceHarvest: target.ged: is the coordinates file link.ged as well; "
+       "refusing to write both into it\n"},
   });
+}
+
+// The program holding a FIFO's write end would never see its input end.
+TEST_F(EndToEnd, RefusesOneFifoAsInputAndOutput) {
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+  Outcome outcome = run_shell(
+      "printf '0 HEAD\\n' > fifo & timeout 10 \"$PLACEHARVEST\" fifo fifo "
+      "r.ged; status=$?; wait; exit $status");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.error,
+            "PlaceHarvest: fifo: is the input file fifo; refusing to "
+            "overwrite it\n");
+  EXPECT_EQ(files(), std::vector<std::string>{"fifo"});
+}
+
+// Another process may turn the cleaned file's name into a link to the
+// input at any moment; whenever it does, the input must not suffer.
+TEST_F(EndToEnd, KeepsTheInputWhileAnOutputNameChangesUnderTheRun) {
+  write_file(path("in.ged"), kInput);
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    std::error_code ignored;
+    while (!done) {
+      fs::create_symlink("in.ged", path("link"), ignored);
+      fs::rename(path("link"), path("r.ged"), ignored);
+      write_file(path("plain"), "");
+      fs::rename(path("plain"), path("r.ged"), ignored);
+    }
+  });
+  const int runs = std::getenv("PLACEHARVEST_TEST_WRAPPER") ? 10 : 300;
+  for (int i = 0; i < runs; ++i) {
+    Outcome outcome = run({"in.ged", "c.ged", "r.ged"});
+    ASSERT_EQ(read_file(path("in.ged")), kInput) << "run " << i;
+    ASSERT_TRUE(outcome.status == 0 || outcome.status == 2) << outcome.error;
+  }
+  done = true;
+  swapper.join();
+}
+
+// Started with its standard descriptors closed, as by cron or a launcher,
+// it writes its files as it would have, and no message into them.
+TEST_F(EndToEnd, KeepsMessagesOutOfItsFilesWhenStandardDescriptorsAreClosed) {
+  write_file(path("one.ged"),
+             "0 _PLAC A\n1 MAP\n2 LATI N1\n1 STND A, B\n0 TRLR\n");
+  Outcome with_them = run({"one.ged", "c1.ged", "r1.ged"});
+  ASSERT_NE(with_them.error, "");
+  Outcome without =
+      run_shell("\"$PLACEHARVEST\" one.ged c2.ged r2.ged <&- >&- 2>&-");
+  EXPECT_EQ(without.status, 0);
+  EXPECT_EQ(read_file(path("c2.ged")), read_file(path("c1.ged")));
+  EXPECT_EQ(read_file(path("r2.ged")), read_file(path("r1.ged")));
+  const auto before = snapshot();
+  without = run_shell("\"$PLACEHARVEST\" one.ged one.ged r3.ged <&- 2>&-");
+  EXPECT_EQ(without.status, 2);
+  EXPECT_EQ(snapshot(), before);
+}
+
+// A file-size limit and a line longer than memory allows end the run like
+// any failure: one message, status 2, and no trailer.
+TEST_F(EndToEnd, ReportsLimitsLikeAnyOtherFailure) {
+  write_file(path("big.ged"), big_input());
+  Outcome outcome =
+      run_shell("ulimit -f 64 && \"$PLACEHARVEST\" big.ged c.ged r.ged");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.error,
+            "PlaceHarvest: c.ged: cannot write: File too large\n");
+#ifndef PLACEHARVEST_FAULT_LIBRARY
+  GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
+#else
+  if (std::getenv("PLACEHARVEST_TEST_WRAPPER") != nullptr) {
+    GTEST_SKIP() << "a wrapper needs more address space than the limit";
+  }
+  write_file(path("long.ged"),
+             kInput + "1 NOTE " + std::string(48 << 20, 'x') + "\n");
+  outcome =
+      run_shell("ulimit -v 32768 && \"$PLACEHARVEST\" long.ged c.ged r.ged");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.error,
+            "PlaceHarvest: long.ged: cannot read: out of memory\n");
+  EXPECT_EQ(read_file(path("c.ged")),
+            kCoordinates.substr(0, kCoordinates.size() - 6));
+#endif
 }
 #endif
 
@@ -245,6 +396,9 @@ TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
       {"/dev/stdin:read:3", "PlaceHarvest: /dev/stdin" + cannot_read, piped},
   };
   for (const Case& c : cases) {
+    // The faults count calls on the outputs from their first opening.
+    fs::remove(path("c.ged"));
+    fs::remove(path("r.ged"));
     std::vector<std::string> environment = {
         "LD_PRELOAD="s + PLACEHARVEST_FAULT_LIBRARY,
         "PLACEHARVEST_FAULT=" + c.fault};
@@ -280,6 +434,8 @@ TEST_F(EndToEnd, ReportsAFullDisk) {
   EXPECT_EQ(
       outcome.error,
       "PlaceHarvest: small/r.ged: cannot write: No space left on device\n");
+  // Cut off by the other output, the coordinates file must not look whole.
+  EXPECT_EQ(read_file(path("c.ged")).find("0 TLR"), std::string::npos);
   EXPECT_EQ(read_file(path("big.ged")), input);
 }
 

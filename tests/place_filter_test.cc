@@ -148,6 +148,13 @@ const std::vector<Case> kLineEnds = {
     {"cr cr lf is an lf file with crlf line ends", "0 HEAD\r\r\n0 TRLR\r\n",
      "0 TLR\r\n", "0 HEAD\r\r\n0 TRLR\r\n"},
     {"a cr at the very end", "0 HEAD\r", "0 TLR\n", "0 HEAD\r"},
+    {"cr cr and a byte is an empty line in a cr file",
+     "0 HEAD\r\r0 @I1@ INDI\r1 NAME Ebba\r0 _PLAC Ume\r1 MAP\r2 LATI N1\r"
+     "0 TRLR\r",
+     "2 PLAC Ume\r3 MAP\r4 LATI N1\r0 TLR\r",
+     "0 HEAD\r\r0 @I1@ INDI\r1 NAME Ebba\r0 TRLR\r"},
+    {"cr cr cr lf", "0 HEAD\r\r\r\n0 TRLR\n", "0 TLR\r\n",
+     "0 HEAD\r\r\r\n0 TRLR\n"},
 };
 
 TEST(PlaceFilter, KeepsTheLineEndsOfTheInput) { expect_cases(kLineEnds); }
@@ -259,6 +266,7 @@ TEST(PlaceFilter, ReportsARecordCutShortByTheEndOfTheInput) {
 // Inputs whose markers, CR LF pairs and record line ends fall on every
 // possible block boundary once the block sizes below are run over them.
 const std::vector<std::string> kBoundaryInputs = {
+    "0 HEAD\r\r\r\r1 NOTE 0 _PLAC x\r1 MAP\r0 _PLAC A\r1 MAP\r0 TRLR\r",
     "0 HEAD\r\n1 NOTE 0 _PLA\r\n0 _PLAC A\r\n1 MAP\r\n2 LATI 1\r\n"
     "2 LONG 2\r\n0 @I1@ INDI\r\n",
     "0 HEAD\r0 _PLAC A\r1 MAP\r2 LATI 1\r0 _PLAC B\r\r\r\r\r\r0 TRLR\r",
@@ -299,6 +307,8 @@ TEST(PlaceFilter, GivesTheSameOutputsForEveryBlockSize) {
                   whole.result.cut_short_record_line);
         EXPECT_EQ(got.result.first_left_out_line,
                   whole.result.first_left_out_line);
+        EXPECT_EQ(got.result.first_positional_place_line,
+                  whole.result.first_positional_place_line);
       }
     }
   }
@@ -320,6 +330,12 @@ TEST(ReferenceFilter, AgreesWithTheFilterOnEveryTestInput) {
         << input;
     EXPECT_EQ(got.result.left_out_lines, expected.left_out_lines) << input;
     EXPECT_EQ(got.result.first_left_out_line, expected.first_left_out_line)
+        << input;
+    EXPECT_EQ(got.result.positional_place_lines,
+              expected.positional_place_lines)
+        << input;
+    EXPECT_EQ(got.result.first_positional_place_line,
+              expected.first_positional_place_line)
         << input;
   }
 }
@@ -375,6 +391,9 @@ TEST(PlaceFilter, StopsAtAWriteErrorAndSaysWhichOutput) {
     ExtractResult result = extract_places(source, coordinates, cleaned, 8);
     EXPECT_EQ(result.status, ExtractStatus::kCleanedWriteFailed) << room;
     EXPECT_EQ(result.error_number, ENOSPC);
+    // A coordinates file cut off by the other output's failure must not
+    // look whole.
+    EXPECT_EQ(coordinates.text.find("0 TLR"), std::string::npos) << room;
   }
 }
 

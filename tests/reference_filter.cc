@@ -37,15 +37,17 @@ std::string tag_of(const std::string& text, std::string* value) {
 }  // namespace
 
 ReferenceSplit reference_split(const std::string& input) {
-  // The first CR or LF decides: a CR followed by neither CR nor LF means CR
-  // line ends; otherwise lines end at LF, and the program's own line end is
-  // CR LF if the first line ends so.
+  // The first CR or LF decides: a run of CRs followed by a byte other than
+  // LF means CR line ends; otherwise lines end at LF, and the program's own
+  // line end is CR LF if the first line ends so.
   bool cr_file = false;
   std::string own_ending = "\n";
   size_t first = input.find_first_of("\r\n");
+  size_t after_crs = first == std::string::npos
+                         ? std::string::npos
+                         : input.find_first_not_of('\r', first);
   if (first != std::string::npos && input[first] == '\r' &&
-      first + 1 < input.size() && input[first + 1] != '\r' &&
-      input[first + 1] != '\n') {
+      after_crs != std::string::npos && input[after_crs] != '\n') {
     cr_file = true;
     own_ending = "\r";
   } else {
@@ -123,6 +125,9 @@ ReferenceSplit reference_split(const std::string& input) {
                          ending_of(line);
     // Any other place line: up to five more lines by position, until one
     // that begins a level-0 record.
+    if (split.positional_place_lines++ == 0) {
+      split.first_positional_place_line = i + 1;
+    }
     size_t taken = 1;
     while (taken < 6 && i + taken < lines.size() &&
            !starts_with(lines[i + taken].text, "0 ")) {

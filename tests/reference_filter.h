@@ -16,6 +16,8 @@ struct ReferenceSplit {
   uint64_t cut_short_line = 0;  // of the place line, counted from 1
   uint64_t left_out_lines = 0;
   uint64_t first_left_out_line = 0;  // counted from 1
+  uint64_t positional_place_lines = 0;
+  uint64_t first_positional_place_line = 0;  // counted from 1
 };
 
 ReferenceSplit reference_split(const std::string& input);
