@@ -279,8 +279,15 @@ TEST_F(EndToEnd, RefusesOneFifoAsInputAndOutput) {
 // input at any moment; whenever it does, the input must not suffer.
 TEST_F(EndToEnd, KeepsTheInputWhileAnOutputNameChangesUnderTheRun) {
   write_file(path("in.ged"), kInput);
-  std::atomic<bool> done{false};
-  std::thread swapper([&] {
+  struct Swapper {
+    std::atomic<bool> done{false};
+    std::thread thread;
+    ~Swapper() {
+      done = true;
+      thread.join();
+    }
+  } swapper;
+  swapper.thread = std::thread([this, &done = swapper.done] {
     std::error_code ignored;
     while (!done) {
       fs::create_symlink("in.ged", path("link"), ignored);
@@ -295,8 +302,6 @@ TEST_F(EndToEnd, KeepsTheInputWhileAnOutputNameChangesUnderTheRun) {
     ASSERT_EQ(read_file(path("in.ged")), kInput) << "run " << i;
     ASSERT_TRUE(outcome.status == 0 || outcome.status == 2) << outcome.error;
   }
-  done = true;
-  swapper.join();
 }
 
 // Started with its standard descriptors closed, as by cron or a launcher,
