@@ -1,7 +1,7 @@
 // Writes a synthetic GEDCOM family tree of about a given size to standard
 // output, the same bytes for the same seed on every machine:
 //
-//   generate_gedcom SIZE [--seed N] [--crlf] [--cut-short]
+//   generate_gedcom SIZE [--seed N] [--crlf] [--cut-short] [--dense]
 //
 // SIZE takes a K, M or G suffix (powers of 1024). The tree has individuals
 // and families with Swedish names, dates and places, notes with long CONC and
@@ -9,7 +9,9 @@
 // MAP records, three-line MAP records, records with a note first, with a
 // standard name after the coordinates and with the longitude first, about
 // one line in twenty-five. --crlf writes CR LF line ends. --cut-short ends
-// the file inside a place record instead of with "0 TRLR".
+// the file inside a place record instead of with "0 TRLR". --dense writes a
+// tree as dense in places as real exports of some programs are: about 1.1
+// million place records per GiB, with long notes between them.
 //
 // On standard error it says what it wrote, for checks of the outputs:
 //   bytes=B lines=L place_records=P place_lines=Q place_bytes=R
@@ -159,7 +161,8 @@ std::string coordinate(Random& random, char positive, char negative,
   return text;
 }
 
-void individual(Writer& out, Random& random, uint64_t id, uint64_t families) {
+void individual(Writer& out, Random& random, uint64_t id, uint64_t families,
+                bool long_note) {
   std::string first(random.pick(kFirstNames));
   std::string last(random.pick(kSurnames));
   out.line("0 @I", number(id), "@ INDI");
@@ -175,7 +178,7 @@ void individual(Writer& out, Random& random, uint64_t id, uint64_t families) {
     out.line("2 DATE ", date(random));
     out.line("2 PLAC ", random.pick(kPlaces));
   }
-  if (random.below(3) == 0) {
+  if (long_note || random.below(3) == 0) {
     // Some notes run past 200 bytes on a single line.
     out.line("1 NOTE ", note_text(random, 3 + random.below(40)));
     out.line("2 CONC ", note_text(random, 5 + random.below(30)));
@@ -269,12 +272,15 @@ int main(int argc, char** argv) {
   uint64_t seed = 1;
   bool crlf = false;
   bool cut_short = false;
+  bool dense = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
     if (argument == "--crlf") {
       crlf = true;
     } else if (argument == "--cut-short") {
       cut_short = true;
+    } else if (argument == "--dense") {
+      dense = true;
     } else if (argument == "--seed" && i + 1 < argc) {
       seed = std::strtoull(argv[++i], nullptr, 10);
     } else if (size == 0 && !argument.empty() && argument[0] != '-') {
@@ -282,7 +288,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: generate_gedcom SIZE [--seed N] [--crlf] "
-                   "[--cut-short]\n");
+                   "[--cut-short] [--dense]\n");
       return 2;
     }
   }
@@ -305,7 +311,10 @@ int main(int argc, char** argv) {
   uint64_t place_bytes = 0;
   LeftOut left_out;
   while (out.bytes() < size) {
-    if (place_lines * 25 < out.lines()) {
+    // One place record in about 976 bytes is 1.1 million per GiB.
+    bool place_due = dense ? place_records * 976 < out.bytes()
+                           : place_lines * 25 < out.lines();
+    if (place_due) {
       uint64_t lines_before = out.lines();
       uint64_t bytes_before = out.bytes();
       place_record(out, random, left_out);
@@ -315,7 +324,7 @@ int main(int argc, char** argv) {
     } else if (random.below(4) == 0) {
       family(out, random, ++family_id, individuals);
     } else {
-      individual(out, random, ++individual_id, families);
+      individual(out, random, ++individual_id, families, dense);
     }
   }
   uint64_t cut_short_line = 0;
