@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "place_filter.h"
+#include "byte_stream.h"
 
 namespace placeharvest {
 
@@ -86,6 +86,7 @@ class OutputFile final : public ByteSink {
   // still names it. A symbolic link is never removed.
   void discard();
   bool write(const ByteSpan* spans, size_t count) override;
+  size_t max_spans_per_write() const override;
   bool close();
 
  private:
@@ -93,6 +94,13 @@ class OutputFile final : public ByteSink {
   bool created_ = false;
   std::string created_path_;  // where the created file is, links resolved
 };
+
+// What each platform's file gives the classes above: the identity of an open
+// descriptor, emptying one, and closing one (set to -1 even on a failure,
+// so that it is never closed twice).
+FileIdentity identify_descriptor(int descriptor);
+bool empty_descriptor(int descriptor);
+bool close_descriptor(int& descriptor);
 
 }  // namespace placeharvest
 

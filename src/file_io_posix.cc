@@ -16,7 +16,7 @@ namespace {
 #ifdef IOV_MAX
 constexpr size_t kMaxVectors = IOV_MAX;
 #else
-constexpr size_t kMaxVectors = 16;
+constexpr size_t kMaxVectors = 16;  // the least POSIX allows
 #endif
 
 FileIdentity identity_of(const struct stat& status) {
@@ -28,6 +28,8 @@ FileIdentity identity_of(const struct stat& status) {
   identity.index = static_cast<uint64_t>(status.st_ino);
   return identity;
 }
+
+}  // namespace
 
 FileIdentity identify_descriptor(int descriptor) {
   struct stat status;
@@ -42,8 +44,6 @@ bool close_descriptor(int& descriptor) {
   // it unspecified, Linux frees it), so it is never closed twice.
   return closing < 0 || ::close(closing) == 0;
 }
-
-}  // namespace
 
 void prepare_process() {
   for (int standard = 0; standard <= 2; ++standard) {
@@ -75,8 +75,6 @@ bool look_at_file(const char* path, size_t head_size, FileStart* start) {
   return true;
 }
 
-InputFile::~InputFile() { close_descriptor(descriptor_); }
-
 bool InputFile::open(const char* path) {
   descriptor_ = ::open(path, O_RDONLY | O_CLOEXEC);
   if (descriptor_ < 0) return false;
@@ -100,8 +98,6 @@ long long InputFile::read(char* data, size_t capacity) {
   }
 }
 
-bool InputFile::can_read_again() const { return regular_; }
-
 long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
   for (;;) {
     ssize_t count =
@@ -109,14 +105,6 @@ long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
     if (count >= 0 || errno != EINTR) return count;
   }
 }
-
-FileIdentity InputFile::identity() const {
-  return identify_descriptor(descriptor_);
-}
-
-bool InputFile::close() { return close_descriptor(descriptor_); }
-
-OutputFile::~OutputFile() { close_descriptor(descriptor_); }
 
 bool OutputFile::open(const char* path) {
   constexpr int kFlags = O_WRONLY | O_NOCTTY | O_CLOEXEC;
@@ -142,10 +130,9 @@ bool OutputFile::open(const char* path) {
   return true;
 }
 
-bool OutputFile::empty() {
-  if (!identity().regular) return true;
+bool empty_descriptor(int descriptor) {
   for (;;) {
-    if (::ftruncate(descriptor_, 0) == 0) return true;
+    if (::ftruncate(descriptor, 0) == 0) return true;
     if (errno != EINTR) return false;
   }
 }
@@ -160,6 +147,8 @@ void OutputFile::discard() {
   }
   close_descriptor(descriptor_);
 }
+
+size_t OutputFile::max_spans_per_write() const { return kMaxVectors; }
 
 bool OutputFile::write(const ByteSpan* spans, size_t count) {
   struct iovec vectors[kMaxVectors < 1024 ? kMaxVectors : 1024];
@@ -197,11 +186,5 @@ bool OutputFile::write(const ByteSpan* spans, size_t count) {
     }
   }
 }
-
-FileIdentity OutputFile::identity() const {
-  return identify_descriptor(descriptor_);
-}
-
-bool OutputFile::close() { return close_descriptor(descriptor_); }
 
 }  // namespace placeharvest

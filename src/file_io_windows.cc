@@ -37,21 +37,6 @@ FileIdentity identify_handle(HANDLE handle) {
   return identity;
 }
 
-FileIdentity identify_descriptor(int descriptor) {
-  if (descriptor < 0) return {};
-  return identify_handle(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)));
-}
-
-bool close_descriptor(int& descriptor) {
-  int closing = descriptor;
-  descriptor = -1;
-  return closing < 0 || _close(closing) == 0;
-}
-
-// One runtime call per span would be one system call per span; short spans
-// are gathered here first.
-constexpr size_t kGatherSize = 64 * 1024;
-
 bool write_all(int descriptor, const char* data, size_t size) {
   while (size > 0) {
     unsigned int piece = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
@@ -77,6 +62,17 @@ FileIdentity identify_path(const char* path) {
 }
 
 }  // namespace
+
+FileIdentity identify_descriptor(int descriptor) {
+  if (descriptor < 0) return {};
+  return identify_handle(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)));
+}
+
+bool close_descriptor(int& descriptor) {
+  int closing = descriptor;
+  descriptor = -1;
+  return closing < 0 || _close(closing) == 0;
+}
 
 void prepare_process() {
   // Messages reach the console through its handle, but a missing standard
@@ -106,8 +102,6 @@ bool look_at_file(const char* path, size_t head_size, FileStart* start) {
   return true;
 }
 
-InputFile::~InputFile() { close_descriptor(descriptor_); }
-
 bool InputFile::open(const char* path) {
   std::wstring name = utf16_from_utf8(path);
   // Windows refuses to open a directory as a file with "permission
@@ -130,8 +124,6 @@ long long InputFile::read(char* data, size_t capacity) {
   return _read(descriptor_, data, size);
 }
 
-bool InputFile::can_read_again() const { return regular_; }
-
 long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
   // read() is over once the filter reads again, so moving the file's
   // position disturbs nothing.
@@ -140,14 +132,6 @@ long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
   }
   return read(data, capacity);
 }
-
-FileIdentity InputFile::identity() const {
-  return identify_descriptor(descriptor_);
-}
-
-bool InputFile::close() { return close_descriptor(descriptor_); }
-
-OutputFile::~OutputFile() { close_descriptor(descriptor_); }
 
 bool OutputFile::open(const char* path) {
   std::wstring name = utf16_from_utf8(path);
@@ -164,9 +148,7 @@ bool OutputFile::open(const char* path) {
   return descriptor_ >= 0;
 }
 
-bool OutputFile::empty() {
-  return !identity().regular || _chsize(descriptor_, 0) == 0;
-}
+bool empty_descriptor(int descriptor) { return _chsize(descriptor, 0) == 0; }
 
 void OutputFile::discard() {
   bool remove =
@@ -175,32 +157,15 @@ void OutputFile::discard() {
   if (remove) _wunlink(utf16_from_utf8(created_path_).c_str());
 }
 
+// There is no gathered write for ordinary files: the writer hands over
+// everything in one span, gathered in its own staging buffer.
+size_t OutputFile::max_spans_per_write() const { return 1; }
+
 bool OutputFile::write(const ByteSpan* spans, size_t count) {
-  std::string gathered;
   for (size_t i = 0; i < count; ++i) {
-    if (spans[i].size >= kGatherSize) {
-      if (!write_all(descriptor_, gathered.data(), gathered.size()) ||
-          !write_all(descriptor_, spans[i].data, spans[i].size)) {
-        return false;
-      }
-      gathered.clear();
-      continue;
-    }
-    if (gathered.size() + spans[i].size > kGatherSize) {
-      if (!write_all(descriptor_, gathered.data(), gathered.size())) {
-        return false;
-      }
-      gathered.clear();
-    }
-    gathered.append(spans[i].data, spans[i].size);
+    if (!write_all(descriptor_, spans[i].data, spans[i].size)) return false;
   }
-  return write_all(descriptor_, gathered.data(), gathered.size());
+  return true;
 }
-
-FileIdentity OutputFile::identity() const {
-  return identify_descriptor(descriptor_);
-}
-
-bool OutputFile::close() { return close_descriptor(descriptor_); }
 
 }  // namespace placeharvest

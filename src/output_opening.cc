@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "coordinates_block.h"
 #include "diagnostics.h"
 
 namespace placeharvest {

@@ -1,62 +1,167 @@
 #include "place_record.h"
 
+#include <algorithm>
+
 namespace placeharvest {
 namespace {
 
-constexpr std::string_view kTags[] = {"MAP", "LATI", "LONG", "ZOOM", "PLEV"};
+// The name begins after the first anchor.
+constexpr std::string_view kNameAnchor = kPlaceMarker.substr(0, 7);
+constexpr std::string_view kLevelZeroStart = "0 ";
+// The place line, the line that becomes "3 MAP", and the value lines.
+constexpr size_t kRecordLines = 2 + PlaceBlock::kValues;
+// A line taken by position holds a one-digit level, a space, a four-letter
+// tag and a space in front of its value.
+constexpr size_t kValueOffset = 7;
+
+constexpr std::string_view kMapTag = "MAP";
+// In the order of PlaceBlock's values.
+constexpr std::string_view kValueTags[PlaceBlock::kValues] = {"LATI", "LONG",
+                                                              "ZOOM", "PLEV"};
+constexpr size_t kNoTag = static_cast<size_t>(-1);
+constexpr size_t kMap = PlaceBlock::kValues;
+
+bool starts_with(std::string_view text, std::string_view start) {
+  return text.substr(0, start.size()) == start;
+}
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-}  // namespace
+// A tag of up to four bytes and its length as one number, so that the tags
+// are told apart by one comparison each.
+constexpr uint64_t tag_key(std::string_view tag) {
+  uint64_t key = tag.size() <= 4 ? tag.size() << 32 : 0;
+  for (size_t i = 0; i < tag.size() && i < 4; ++i) {
+    key |= static_cast<uint64_t>(static_cast<unsigned char>(tag[i])) << (8 * i);
+  }
+  return key;
+}
 
-std::string_view gedcom_tag(std::string_view line, std::string_view* value) {
+// Which coordinate tag a GEDCOM line has: its level (one or more digits)
+// from the first byte, one space, an optional cross-reference "@...@" and
+// one space, then the tag, which runs to the next space or the end. Returns
+// the value's index in PlaceBlock, kMap, or kNoTag for any other line, and
+// stores in `value` what follows the tag and the one space after it.
+size_t coordinate_tag(std::string_view line, std::string_view* value) {
   size_t at = 0;
-  while (at < line.size() && is_digit(line[at])) ++at;
-  if (at == 0 || at == line.size() || line[at] != ' ') return {};
+  const size_t size = line.size();
+  while (at < size && is_digit(line[at])) ++at;
+  if (at == 0 || at == size || line[at] != ' ') return kNoTag;
   ++at;
-  if (at < line.size() && line[at] == '@') {
+  if (at < size && line[at] == '@') {
     size_t closing = line.find('@', at + 1);
-    if (closing == std::string_view::npos || closing + 1 == line.size() ||
+    if (closing == std::string_view::npos || closing + 1 == size ||
         line[closing + 1] != ' ') {
-      return {};
+      return kNoTag;
     }
     at = closing + 2;
   }
-  size_t tag_end = line.find(' ', at);
-  if (tag_end == std::string_view::npos) {
-    *value = {};
-    return line.substr(at);
+  // No coordinate tag is longer than four letters.
+  size_t tag_end = at;
+  while (tag_end < size && line[tag_end] != ' ' && tag_end - at <= 4) {
+    ++tag_end;
   }
-  *value = line.substr(tag_end + 1);
-  return line.substr(at, tag_end - at);
+  if (tag_end < size && line[tag_end] != ' ') return kNoTag;
+  uint64_t key = tag_key(line.substr(at, tag_end - at));
+  size_t found = kNoTag;
+  if (key == tag_key(kMapTag)) {
+    found = kMap;
+  } else {
+    for (size_t i = 0; i < PlaceBlock::kValues; ++i) {
+      if (key == tag_key(kValueTags[i])) found = i;
+    }
+  }
+  if (found != kNoTag) *value = line.substr(std::min(tag_end + 1, size));
+  return found;
 }
 
-bool PlaceCoordinates::take(std::string_view line, std::string_view line_end) {
-  std::string_view value;
-  std::string_view tag = gedcom_tag(line, &value);
-  for (size_t i = 0; i < kTags; ++i) {
-    if (tag != placeharvest::kTags[i]) continue;
-    if (seen_[i]) return false;
-    seen_[i] = true;
-    // The MAP line's own text is not written: "3 MAP" is the block's.
-    if (i > 0) values_[i].assign(value).append(line_end);
-    return true;
+// Keeps `text`, which ends `line`'s content, with the line's own line end,
+// or the file's for a last line without one.
+void keep(BlockText& kept, std::string_view text, const Line& line,
+          const LineFinder& lines) {
+  if (line.ending.empty()) {
+    kept.assign(text, lines.line_end());
+  } else {
+    // The line end follows the text in the input.
+    kept.assign(std::string_view(text.data(), text.size() + line.ending.size()),
+                {});
   }
-  return false;
 }
 
-void PlaceCoordinates::write(SpanWriter& coordinates,
-                             std::string_view own_line_end) const {
-  bool any = false;
-  for (bool seen : seen_) any = any || seen;
-  if (!any) return;
-  coordinates.add(kMapLine);
-  coordinates.add(own_line_end);
-  for (size_t i = 1; i < kTags; ++i) {
-    if (!seen_[i]) continue;
-    coordinates.add(kValuePrefixes[i - 1]);
-    coordinates.copy(values_[i]);  // this record's values die with it
+}  // namespace
+
+void PlaceRecordReader::read(LineFinder& lines, const Line& place_line,
+                             SpanWriter& coordinates) {
+  Position start = lines.position();
+  block_.clear();
+  std::string_view content = place_line.content;
+  bool by_tags = starts_with(content, kPlaceMarker);
+  // The anchor that begins a line is its first.
+  size_t anchor = by_tags ? 0 : content.find(kNameAnchor);
+  keep(block_.name, content.substr(anchor + kNameAnchor.size()), place_line,
+       lines);
+  lines.take_line(place_line);
+  size_t taken = by_tags ? read_by_tags(lines) : read_by_position(lines);
+  if (!by_tags && positional_place_lines++ == 0) {
+    first_positional_place_line = start;
   }
+  write_block(coordinates, block_, lines.line_end());
+  if (taken < kRecordLines && lines.at_end()) {
+    cut_short = true;
+    cut_short_record = start;
+  }
+}
+
+// What is not a coordinate has no place in either output: the coordinates
+// file has no room for it, and in the cleaned file it would hang under
+// whatever record came before. Returns how many lines the record had.
+size_t PlaceRecordReader::read_by_tags(LineFinder& lines) {
+  Line line;
+  size_t taken = 1;
+  bool had_map_line = false;
+  for (; lines.peek_line(&line); ++taken) {
+    if (starts_with(line.content, kLevelZeroStart)) break;
+    std::string_view value;
+    size_t tag = coordinate_tag(line.content, &value);
+    bool first = tag == kMap     ? !had_map_line
+                 : tag != kNoTag ? !block_.has_value[tag]
+                                 : false;
+    if (first) {
+      if (tag == kMap) {
+        // The MAP line's own text is not written: "3 MAP" is the block's.
+        had_map_line = true;
+      } else {
+        block_.has_value[tag] = true;
+        keep(block_.values[tag], value, line, lines);
+      }
+      block_.has_map = true;
+    } else if (left_out_lines++ == 0) {
+      first_left_out = lines.position();
+    }
+    lines.take_line(line);
+  }
+  return taken;
+}
+
+// Up to five lines after the place line, whatever they are, until one that
+// begins a level-0 record. Returns how many lines the record had.
+size_t PlaceRecordReader::read_by_position(LineFinder& lines) {
+  Line line;
+  size_t taken = 1;
+  for (; taken < kRecordLines && lines.peek_line(&line); ++taken) {
+    if (starts_with(line.content, kLevelZeroStart)) break;
+    if (taken == 1) {
+      block_.has_map = true;  // the line itself is dropped
+    } else {
+      size_t value = taken - 2;
+      block_.has_value[value] = true;
+      keep(block_.values[value],
+           line.content.substr(std::min(kValueOffset, line.content.size())),
+           line, lines);
+    }
+    lines.take_line(line);
+  }
+  return taken;
 }
 
 }  // namespace placeharvest

@@ -1,50 +1,61 @@
-// Reading a place record: the lines of a level-0 place record ("0 _PLAC
-// <name>" at the start of a line, and every line after it up to the next
-// level-0 line) are recognised by their GEDCOM tags, whatever their order.
+// Reading a place record: everything that decides which lines make a place
+// record and what its block holds.
+//  - A place line holds "0 _PLAC ". The block's name is the text after the
+//    line's first "0 _PLAC", which can stand in front of the first marker.
+//  - A line that begins "0 " (a new level-0 record) ends any record and is
+//    not part of it.
+//  - A place line that begins with "0 _PLAC " opens a level-0 place record:
+//    every line up to the next level-0 line, read by their GEDCOM tags in
+//    any order. "3 MAP" follows when it has a MAP, LATI, LONG, ZOOM or PLEV
+//    line, then the value of the first line of each of LATI, LONG, ZOOM and
+//    PLEV that it has. Its other lines go to neither output, and are
+//    counted.
+//  - Any other place line opens a record of at most six lines taken by
+//    position: "3 MAP" for its second line, then the text after the 7th
+//    byte of each of the next four lines as LATI, LONG, ZOOM and PLEV.
+//    Such place lines are counted too, since their lines may be anything.
+//  - A record of fewer than six lines that the end of the input cuts off is
+//    cut short.
+//  - Lines keep their own line ends; the map line, and lines that have
+//    none, get the file's line end.
 #ifndef PLACEHARVEST_PLACE_RECORD_H_
 #define PLACEHARVEST_PLACE_RECORD_H_
 
-#include <string>
+#include <cstdint>
 #include <string_view>
 
+#include "coordinates_block.h"
+#include "line_finder.h"
 #include "span_writer.h"
 
 namespace placeharvest {
 
-// The lines of a block in the coordinates file after "2 PLAC": the map line
-// and the prefixes of the four values, in the order they are written.
-inline constexpr std::string_view kMapLine = "3 MAP";
-inline constexpr std::string_view kValuePrefixes[] = {"4 LATI ", "4 LONG ",
-                                                      "4 ZOOM ", "4 PLEV "};
+inline constexpr std::string_view kPlaceMarker = "0 _PLAC ";
+// The underscore is by far the rarest byte of the marker in GEDCOM text.
+inline constexpr Marker kPlaceLineMarker = {kPlaceMarker, 2};
+static_assert(kPlaceMarker[kPlaceLineMarker.rare_byte] == '_',
+              "the marker's rare byte is its underscore");
 
-// The tag of a GEDCOM line: its level (one or more digits) from the first
-// byte, one space, an optional cross-reference "@...@" and one space, then
-// the tag, which runs to the next space or the end. Stores in `value` what
-// follows the tag and the one space after it (empty if nothing does).
-// Returns an empty tag, and leaves `value` alone, for a line without that
-// shape. `line` holds no line end.
-std::string_view gedcom_tag(std::string_view line, std::string_view* value);
-
-// The coordinates of one level-0 place record, gathered while its lines
-// are read and written as one block when it ends: MAP, LATI, LONG, ZOOM and
-// PLEV may come in any order, and only the first line of each tag counts.
-class PlaceCoordinates {
+class PlaceRecordReader {
  public:
-  // Takes one line of the record after the place line, and the line end to
-  // write after its value. Returns false when the line is none of the first
-  // MAP, LATI, LONG, ZOOM or PLEV lines: it belongs in neither output.
-  bool take(std::string_view line, std::string_view line_end);
+  // Reads the place record whose place line `lines` shows next, as
+  // `place_line`, and writes its block to `coordinates`.
+  void read(LineFinder& lines, const Line& place_line, SpanWriter& coordinates);
 
-  // Writes the block's lines after "2 PLAC": "3 MAP" and `own_line_end`
-  // when the record had any of the five tags, then "4 LATI ", "4 LONG ",
-  // "4 ZOOM " and "4 PLEV ", each with its value and line end, for the
-  // tags the record had. Nothing written refers to this object.
-  void write(SpanWriter& coordinates, std::string_view own_line_end) const;
+  // What the records read so far had, with positions whose line numbers
+  // the finder counts when a message needs them.
+  uint64_t left_out_lines = 0;
+  Position first_left_out;
+  uint64_t positional_place_lines = 0;
+  Position first_positional_place_line;
+  bool cut_short = false;
+  Position cut_short_record;
 
  private:
-  static constexpr size_t kTags = 5;  // MAP first, then the four values
-  bool seen_[kTags] = {};
-  std::string values_[kTags];  // each with its line end
+  size_t read_by_tags(LineFinder& lines);
+  size_t read_by_position(LineFinder& lines);
+
+  PlaceBlock block_;
 };
 
 }  // namespace placeharvest

@@ -1,6 +1,6 @@
-// Writing the outputs: what is to be written to one output is gathered as
-// spans, so that text taken from the input (nearly all of the cleaned file)
-// reaches the sink without being copied.
+// Writing one output: what goes to it is gathered as spans, so that text
+// borrowed from the input (nearly all of the cleaned file) reaches the sink
+// without being copied, and short text is copied into one staging buffer.
 #ifndef PLACEHARVEST_SPAN_WRITER_H_
 #define PLACEHARVEST_SPAN_WRITER_H_
 
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "place_filter.h"
+#include "byte_stream.h"
 
 namespace placeharvest {
 
@@ -17,32 +17,44 @@ class SpanWriter {
  public:
   explicit SpanWriter(ByteSink& sink);
 
-  // Queues `text`. Text of 256 bytes or more is kept as a pointer and must
-  // stay valid until the next flush(); shorter text is copied, since the
-  // system writes a few large spans far faster than many tiny ones. Does
-  // nothing once writing has failed.
-  void add(std::string_view text) {
-    if (text.size() < kCopyBelow) {
-      copy(text);
+  // Queues `text`, which must stay valid until the next flush(). Short text
+  // is copied all the same, since the system writes a few large spans far
+  // faster than many tiny ones; so is all text for a sink that takes one
+  // span per write. Does nothing once writing has failed.
+  void add_borrowed(std::string_view text) {
+    if (text.size() < copy_below_) {
+      add_copy(text);
     } else {
       push(text.data(), text.size());
     }
   }
 
   // Queues a copy of `text`, which need not outlive the call.
-  void copy(std::string_view text) {
-    // Place records add many short pieces, one after another: those go on
-    // the end of the last span without a call.
-    if (text.empty()) return;
+  void add_copy(std::string_view text) {
+    // Blocks add many short pieces, one after another: those go on the end
+    // of the last span without a call.
     size_t end = staged_ + text.size();
-    if (end <= kStagingSize && !spans_.empty() &&
-        spans_.back().data + spans_.back().size == staging_.get() + staged_) {
+    if (end <= kStagingSize && staging_ends_last_span()) {
       std::memcpy(staging_.get() + staged_, text.data(), text.size());
       spans_.back().size += text.size();
       staged_ = end;
       return;
     }
     copy_slowly(text);
+  }
+
+  // Returns where `size` bytes can be staged, to be queued by commit(), or
+  // null when they do not fit the staging buffer or writing has failed.
+  char* room(size_t size) {
+    if (staged_ + size <= kStagingSize && staging_ends_last_span()) {
+      return staging_.get() + staged_;
+    }
+    return room_slowly(size);
+  }
+  // Queues the `size` bytes stored where room() said.
+  void commit(size_t size) {
+    spans_.back().size += size;
+    staged_ += size;
   }
 
   // Writes everything queued. Returns false, now and from then on, once a
@@ -53,13 +65,19 @@ class SpanWriter {
   int error_number() const { return error_number_; }
 
  private:
-  static constexpr size_t kCopyBelow = 256;
   static constexpr size_t kStagingSize = 64 * 1024;
 
+  bool staging_ends_last_span() const {
+    return !spans_.empty() &&
+           spans_.back().data + spans_.back().size == staging_.get() + staged_;
+  }
   void copy_slowly(std::string_view text);
+  char* room_slowly(size_t size);
   void push(const char* data, size_t size);
 
   ByteSink& sink_;
+  const size_t max_spans_;
+  const size_t copy_below_;
   std::vector<ByteSpan> spans_;
   std::unique_ptr<char[]> staging_;
   size_t staged_ = 0;

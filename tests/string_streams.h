@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -54,11 +55,16 @@ class StringSource : public ByteSource {
 };
 
 // Collects what is written; fails with ENOSPC once it holds `room` bytes.
+// Takes up to `max_spans` spans a write, as a file of some platform does.
 class StringSink : public ByteSink {
  public:
-  explicit StringSink(size_t room = SIZE_MAX) : room_(room) {}
+  explicit StringSink(size_t room = SIZE_MAX, size_t max_spans = 1024)
+      : room_(room), max_spans_(max_spans) {}
+
+  size_t max_spans_per_write() const override { return max_spans_; }
 
   bool write(const ByteSpan* spans, size_t count) override {
+    if (count > max_spans_) std::abort();  // the writer broke its promise
     for (size_t i = 0; i < count; ++i) {
       if (spans[i].size > room_ - text.size()) {
         errno = ENOSPC;
@@ -73,6 +79,7 @@ class StringSink : public ByteSink {
 
  private:
   size_t room_;
+  size_t max_spans_;
 };
 
 }  // namespace placeharvest

@@ -1,0 +1,76 @@
+// The coordinates file's format: each place record becomes a block of
+// "2 PLAC" and the place name, "3 MAP", and "4 LATI ", "4 LONG ", "4 ZOOM "
+// and "4 PLEV " with their values, and the file ends with "0 TLR". Another
+// output format would be another write_block().
+#ifndef PLACEHARVEST_COORDINATES_BLOCK_H_
+#define PLACEHARVEST_COORDINATES_BLOCK_H_
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "span_writer.h"
+
+namespace placeharvest {
+
+// The text of one line of a block and its line end. Short text, as nearly
+// all is, is kept in place, so that reading a record allocates nothing.
+class BlockText {
+ public:
+  void assign(std::string_view text, std::string_view line_end) {
+    size_ = text.size() + line_end.size();
+    if (size_ <= kInline) {
+      std::memcpy(inline_, text.data(), text.size());
+      if (!line_end.empty()) {
+        std::memcpy(inline_ + text.size(), line_end.data(), line_end.size());
+      }
+    } else {
+      long_.assign(text).append(line_end);
+    }
+  }
+  std::string_view view() const {
+    return size_ <= kInline ? std::string_view(inline_, size_) : long_;
+  }
+
+ private:
+  static constexpr size_t kInline = 48;
+  char inline_[kInline];
+  size_t size_ = 0;
+  std::string long_;
+};
+
+// What one place record gives the coordinates file. Reused from record to
+// record, so that its text keeps its storage.
+struct PlaceBlock {
+  // The values in the order they are written.
+  enum Value : size_t { kLatitude, kLongitude, kZoom, kPlaceLevel, kValues };
+
+  BlockText name;  // the text after "2 PLAC"
+  bool has_map = false;
+  bool has_value[kValues] = {};
+  BlockText values[kValues];
+
+  void clear() {
+    has_map = false;
+    for (bool& has : has_value) has = false;
+  }
+};
+
+// Writes `block` to `coordinates`: "2 PLAC" and its name; "3 MAP" and
+// `line_end` when it has a map; then each value it has behind its prefix.
+// Nothing written refers to `block` afterwards.
+void write_block(SpanWriter& coordinates, const PlaceBlock& block,
+                 std::string_view line_end);
+
+// Writes the line that ends a whole coordinates file.
+void write_trailer(SpanWriter& coordinates, std::string_view line_end);
+
+// True when `start`, the first bytes of an existing file, may begin a
+// coordinates file: "2 PLAC" or "0 TLR", or a piece of either when the
+// file is shorter. An empty file counts.
+bool looks_like_coordinates_file(std::string_view start);
+
+}  // namespace placeharvest
+
+#endif  // PLACEHARVEST_COORDINATES_BLOCK_H_

@@ -1,0 +1,160 @@
+// Finding lines: the input is read through one reused buffer and handed out
+// as views into it, a line at a time inside place records and in runs of
+// whole lines elsewhere, so that most of the file is looked at once and
+// never copied. It also knows the file's line ends and counts lines.
+#ifndef PLACEHARVEST_LINE_FINDER_H_
+#define PLACEHARVEST_LINE_FINDER_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "byte_stream.h"
+
+namespace placeharvest {
+
+// What marks a line that may begin a record, and the index of its rarest
+// byte in ordinary text, which is looked for first.
+struct Marker {
+  std::string_view text;
+  size_t rare_byte;
+};
+
+// One line of the input: its text and its line end, which is empty for a
+// last line that has none.
+struct Line {
+  std::string_view content;
+  std::string_view ending;
+  size_t size() const { return content.size() + ending.size(); }
+};
+
+// A place in the input that a message may need the line number of.
+struct Position {
+  uint64_t offset = 0;
+  uint64_t line = 0;  // counted from 1; 0 while not yet counted
+};
+
+class LineFinder {
+ public:
+  // Line ends are looked for this many bytes at a time.
+  static constexpr size_t kWindow = 64;
+
+  // `before_move` runs before bytes already handed out move or change: what
+  // still points into them must be written by then. It returns false to
+  // stop reading (a write failed). `block_size` is at least 1.
+  LineFinder(ByteSource& input, Marker marker, size_t block_size,
+             std::function<bool()> before_move);
+
+  // Reads until the file's line ends are known; call it once, first. The
+  // first CR or LF decides: a run of CRs followed by a byte other than LF
+  // means CR line ends ("\r\rx" is an empty line in a CR file); anything
+  // else means LF line ends, a CR right before an LF being part of the line
+  // end.
+  void detect_line_ends();
+  // The line end the filter writes itself: CR in a CR file; in an LF file
+  // CR LF when the first line ends in CR LF, else LF.
+  std::string_view line_end() const { return line_end_; }
+
+  // Stores in `run` the whole lines at the reading position up to the next
+  // line that holds the marker, or up to what has been read. Returns false,
+  // with nothing stored, when such a line comes next, at the end of the
+  // input, and on a failure.
+  bool ordinary_lines(std::string_view* run);
+  // Stores the line at the reading position. Returns false at the end of
+  // the input and on a failure.
+  bool peek_line(Line* line) {
+    // Most lines of a record end in the window the line before it used.
+    size_t from = search_from_ - window_start_;
+    if (window_valid_ && from < kWindow && (window_bits_ >> from) != 0) {
+      shape_line(search_from_ + lowest_bit(window_bits_ >> from) - begin_ + 1,
+                 line);
+      return true;
+    }
+    return peek_line_slowly(line);
+  }
+  // Takes `size` bytes at the reading position: the whole lines of a run
+  // last shown. Views handed out stay valid until the next call of any of
+  // the functions above, or longer: until `before_move` runs.
+  void take(size_t size);
+  // Takes `line`, the line last shown by peek_line().
+  void take_line(const Line& line) {
+    if (counting_ && !line.ending.empty()) ++lines_done_;
+    begin_ += line.size();
+    search_from_ = begin_;
+  }
+
+  // Where the reading position is. The line number is known at once for an
+  // input that cannot be read again (a pipe, counted as it goes); for a
+  // file, count_lines() counts it when a message needs it.
+  Position position() const;
+  // Fills in the line numbers of those of the `count` positions whose
+  // `wanted` is true, reading the input again from its start once. Call it
+  // only once the input has been read to its end. Returns false on a read
+  // error, with errno set.
+  bool count_lines(Position* const* positions, const bool* wanted,
+                   size_t count);
+
+  // True once every byte of the input has been read and taken.
+  bool at_end() const { return at_end_ && begin_ == end_; }
+  bool read_failed() const { return read_failed_; }
+  int read_error_number() const { return read_error_number_; }
+
+ private:
+  static size_t lowest_bit(uint64_t bits) {
+    return static_cast<size_t>(__builtin_ctzll(bits));
+  }
+  // Stores in `line` the `size` bytes at begin_, a line with its line end.
+  void shape_line(size_t size, Line* line) const {
+    const char* start = buffer_ + begin_;
+    size_t ending =
+        line_end_byte_ == '\n' && size >= 2 && start[size - 2] == '\r' ? 2 : 1;
+    line->content = std::string_view(start, size - ending);
+    line->ending = std::string_view(start + size - ending, ending);
+  }
+  bool peek_line_slowly(Line* line);
+  bool fill();
+  size_t next_line_end(size_t from);
+  size_t find_marker(size_t from, size_t to) const;
+  size_t after_last_line_end(size_t from, size_t to) const;
+
+  ByteSource& input_;
+  const Marker marker_;
+  const size_t block_size_;
+  const std::function<bool()> before_move_;
+  const bool counting_;
+
+  // buffer_[begin_, end_) holds the input not yet taken, begin_ being the
+  // input's byte offset_ + begin_ and always the start of a line. offset_
+  // is a multiple of the page size, so that each read lands at the same
+  // offset within a page as the bytes have in the file, which the system
+  // copies fastest. No line end lies in [begin_, search_from_), and, while
+  // looking for a marker, no start of one either.
+  std::unique_ptr<char[]> storage_;
+  char* buffer_ = nullptr;  // page-aligned, inside storage_
+  size_t capacity_ = 0;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  size_t search_from_ = 0;
+  // Where a line that holds the marker is known to begin, once a run was
+  // found to end there.
+  size_t marker_line_ = static_cast<size_t>(-1);
+  uint64_t offset_ = 0;
+  bool at_end_ = false;
+  bool read_failed_ = false;
+  int read_error_number_ = 0;
+  uint64_t lines_done_ = 0;  // line ends before begin_, while counting_
+
+  // The line ends among the kWindow bytes from window_start_, bit i for
+  // byte i.
+  size_t window_start_ = 0;
+  uint64_t window_bits_ = 0;
+  bool window_valid_ = false;
+
+  char line_end_byte_ = '\n';
+  std::string_view line_end_ = "\n";
+};
+
+}  // namespace placeharvest
+
+#endif  // PLACEHARVEST_LINE_FINDER_H_
