@@ -1,8 +1,8 @@
 // Drives the filter on arbitrary bytes and holds it to the reference rules.
 // The first two bytes choose how the rest reaches the filter: the block size
-// (1 to 64 bytes, or the default), and whether it is read in whole blocks,
-// read in pieces of a few bytes as from a pipe, or read as a file that can
-// be read again to count lines.
+// (1 to 64 bytes, or the default); whether it is read in whole blocks, read
+// in pieces of a few bytes as from a pipe, or read as a file that can be
+// read again to count lines; and how many spans the outputs take a write.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,11 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t block_size = data[0] < 192 ? 1 + data[0] % 64 : kDefaultBlockSize;
   int mode = data[1] % 3;
   size_t piece = mode == 1 ? 1 + data[1] / 3 % 7 : SIZE_MAX;
+  const size_t kSpans[] = {1024, 1, 2};
+  size_t max_spans = kSpans[data[1] / 21 % 3];
   std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
 
   StringSource source(input, piece, SIZE_MAX, mode == 2);
-  StringSink coordinates;
-  StringSink cleaned;
+  StringSink coordinates(SIZE_MAX, max_spans);
+  StringSink cleaned(SIZE_MAX, max_spans);
   ExtractResult result =
       extract_places(source, coordinates, cleaned, block_size);
   ReferenceSplit expected = reference_split(input);

@@ -3,11 +3,18 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
+#include <string_view>
 
 #include "windows_text.h"
 
 namespace placeharvest {
 namespace {
+
+struct CommandLineWord {
+  std::wstring text;
+  std::vector<bool> quoted;  // for each character of text
+};
 
 bool is_blank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
@@ -24,8 +31,8 @@ bool comes_before(const std::wstring& first, const std::wstring& second) {
          CSTR_LESS_THAN;
 }
 
-}  // namespace
-
+// Splits `line` into the program's name and its arguments; blanks outside
+// double quotes separate arguments.
 std::vector<CommandLineWord> split_command_line(std::wstring_view line) {
   std::vector<CommandLineWord> words(1);
   size_t i = 0;
@@ -72,6 +79,9 @@ std::vector<CommandLineWord> split_command_line(std::wstring_view line) {
   }
 }
 
+// The names of the files that `word` matches, with the folder it names in
+// front of each, or the word's text alone when it holds no unquoted
+// wildcard or matches no file.
 std::vector<std::wstring> expand_wildcards(const CommandLineWord& word) {
   const std::wstring& text = word.text;
   size_t name_start = text.find_last_of(L"\\/:");
@@ -101,6 +111,8 @@ std::vector<std::wstring> expand_wildcards(const CommandLineWord& word) {
   for (std::wstring& name : names) name.insert(0, text, 0, name_start);
   return names;
 }
+
+}  // namespace
 
 std::vector<ProgramArgument> windows_arguments() {
   std::vector<CommandLineWord> words = split_command_line(GetCommandLineW());

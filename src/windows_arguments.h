@@ -3,35 +3,19 @@
 // start-up can: an argument that holds an unquoted "*" or "?" becomes the
 // names of the files it matches, in ascending order without regard to case.
 // A wildcard inside double quotes is an ordinary character, "[" always is,
-// and a pattern that matches no file is kept as it stands.
+// and a pattern that matches no file is kept as it stands. Before a double
+// quote, 2n backslashes become n and the quote opens or closes quoting;
+// 2n+1 backslashes become n and a literal quote. Inside quotes, two double
+// quotes are one literal quote. The program's name ends at the first blank
+// outside quotes, and backslashes in it are ordinary characters.
 #ifndef PLACEHARVEST_WINDOWS_ARGUMENTS_H_
 #define PLACEHARVEST_WINDOWS_ARGUMENTS_H_
 
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "program_argument.h"
 
 namespace placeharvest {
-
-struct CommandLineWord {
-  std::wstring text;
-  std::vector<bool> quoted;  // for each character of text
-};
-
-// Splits `line` into the program's name and its arguments. Blanks outside
-// double quotes separate arguments. Before a double quote, 2n backslashes
-// become n and the quote opens or closes quoting; 2n+1 backslashes become n
-// and a literal quote. Inside quotes, two double quotes are one literal
-// quote. The program's name ends at the first blank outside quotes, and
-// backslashes in it are ordinary characters.
-std::vector<CommandLineWord> split_command_line(std::wstring_view line);
-
-// The names of the files that `word` matches, with the folder it names in
-// front of each, or the word's text alone when it holds no unquoted
-// wildcard or matches no file.
-std::vector<std::wstring> expand_wildcards(const CommandLineWord& word);
 
 // This process's arguments, its name first.
 std::vector<ProgramArgument> windows_arguments();
