@@ -2,7 +2,8 @@
 // The first two bytes choose how the rest reaches the filter: the block size
 // (1 to 64 bytes, or the default); whether it is read in whole blocks, read
 // in pieces of a few bytes as from a pipe, or read as a file that can be
-// read again to count lines; and how many spans the outputs take a write.
+// read again to count lines; how many spans the outputs take a write; and
+// whether the rest is taken as bytes or stands for UTF-16 text.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -30,13 +31,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t kSpans[] = {1024, 1, 2};
   size_t max_spans = kSpans[data[1] / 21 % 3];
   std::string input(reinterpret_cast<const char*>(data) + 2, size - 2);
+  int encoding = data[1] / 63 % 4;  // bytes, bytes, UTF-16 LE, UTF-16 BE
+  if (encoding >= 2) {
+    // ASCII stays ASCII; other bytes stand for characters that are two or
+    // three bytes in the filter's form, and for surrogates and marks. An
+    // odd size leaves an odd last byte.
+    const char16_t kUnits[] = {0xE5,   0x20AC, 0xD83D, 0xDE00,
+                               0xFEFF, 0xD800, 0x7FF,  0x800};
+    std::u16string units;
+    for (size_t i = 0; i + (input.size() % 2) < input.size(); ++i) {
+      unsigned char byte = static_cast<unsigned char>(input[i]);
+      units += byte < 0x80 ? char16_t{byte} : kUnits[byte & 7];
+    }
+    std::string odd = input.size() % 2 ? input.substr(input.size() - 1) : "";
+    input = utf16_bytes(units, encoding == 2) + odd;
+  }
 
   StringSource source(input, piece, SIZE_MAX, mode == 2);
   StringSink coordinates(SIZE_MAX, max_spans);
   StringSink cleaned(SIZE_MAX, max_spans);
   ExtractResult result =
       extract_places(source, coordinates, cleaned, block_size);
-  ReferenceSplit expected = reference_split(input);
+  ReferenceSplit expected = reference_split_file(input);
 
   if (coordinates.text != expected.coordinates) fail("coordinates file");
   if (cleaned.text != expected.cleaned) fail("cleaned file");

@@ -7,6 +7,7 @@
 
 #include "coordinates_block.h"
 #include "diagnostics.h"
+#include "text_encoding.h"
 
 namespace placeharvest {
 namespace {
@@ -42,12 +43,13 @@ bool check_coordinates_file(const RunPaths& paths, const InputFile& input,
     return false;
   }
   // A file it cannot read, it cannot judge: writing is then left to decide.
+  std::string text = text_of_start(before->head);
   if (!readable || !before->identity.regular ||
-      looks_like_coordinates_file(before->head)) {
+      looks_like_coordinates_file(text)) {
     return true;
   }
   report_error(paths.coordinates, "is not a coordinates file (it begins \"" +
-                                      first_line_of(before->head) +
+                                      first_line_of(text) +
                                       "\"); refusing to overwrite it");
   return false;
 }

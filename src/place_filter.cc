@@ -9,6 +9,7 @@
 #include "line_finder.h"
 #include "place_record.h"
 #include "span_writer.h"
+#include "text_encoding.h"
 
 namespace placeharvest {
 namespace {
@@ -102,7 +103,25 @@ ExtractResult Extractor::finish() {
 ExtractResult extract_places(ByteSource& input, ByteSink& coordinates,
                              ByteSink& cleaned, size_t block_size) {
   try {
-    return Extractor(input, coordinates, cleaned, block_size).run();
+    PeekedSource peeked(input);
+    if (!peeked.peek()) {
+      ExtractResult result;
+      result.status = ExtractStatus::kReadFailed;
+      result.error_number = errno;
+      return result;
+    }
+    Encoding encoding = detect_encoding(peeked.peeked());
+    if (encoding == Encoding::kBytes) {
+      return Extractor(peeked, coordinates, cleaned, block_size).run();
+    }
+    // Only the edges know UTF-16: the filter sees its 8-bit form. The
+    // cleaned file keeps the input's own mark, which its first line holds.
+    Utf16Source source(peeked, encoding);
+    Utf16Sink coordinates_utf16(coordinates, encoding,
+                                has_byte_order_mark(peeked.peeked(), encoding));
+    Utf16Sink cleaned_utf16(cleaned, encoding, false);
+    return Extractor(source, coordinates_utf16, cleaned_utf16, block_size)
+        .run();
   } catch (const std::bad_alloc&) {
     // A line longer than memory, or a record's values: what was written so
     // far stays, without the trailer.

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "end_to_end.h"
+#include "reference_filter.h"
 
 namespace placeharvest_test {
 namespace {
@@ -470,9 +471,22 @@ TEST_F(EndToEnd, CopiesRealFilesWithoutPlaceRecordsByteForByte) {
     EXPECT_EQ(outcome.status, 0) << name;
     EXPECT_EQ(outcome.error, "") << name;
     EXPECT_EQ(read_file(path("r.ged")), read_file(entry.path())) << name;
+    // The trailer alone, in the input's encoding.
+    std::string input = read_file(entry.path());
+    std::vector<std::string> trailers;
+    for (std::string trailer : {"0 TLR\n", "0 TLR\r\n", "0 TLR\r"}) {
+      trailers.push_back(trailer);
+      std::string little, big;
+      for (char c : trailer) {
+        little += std::string{c, '\0'};
+        big += std::string{'\0', c};
+      }
+      trailers.insert(trailers.end(),
+                      {little, "\xff\xfe" + little, big, "\xfe\xff" + big});
+    }
     std::string coordinates = read_file(path("c.ged"));
-    EXPECT_TRUE(coordinates == "0 TLR\n" || coordinates == "0 TLR\r\n" ||
-                coordinates == "0 TLR\r")
+    EXPECT_NE(std::find(trailers.begin(), trailers.end(), coordinates),
+              trailers.end())
         << name << ": " << coordinates;
     ++tried;
   }
@@ -533,6 +547,53 @@ TEST_F(EndToEnd, MovesTheCoordinatesOfRealExports) {
     ++tried;
   }
   EXPECT_GT(tried, 0);
+}
+
+// A real export saved as UTF-16 gives, in UTF-16, what it gives in UTF-8,
+// with the same messages; a second run over its outputs works; and a UTF-16
+// tree in the coordinates file's place is refused like any other.
+TEST_F(EndToEnd, SplitsUtf16ExportsAsTheirUtf8Twins) {
+  fs::path testdata = PLACEHARVEST_PLACES_TESTDATA_DIR;
+  if (!fs::is_directory(testdata)) GTEST_SKIP() << "no " << testdata;
+  using placeharvest::units_of;
+  using placeharvest::utf16_bytes;
+  int tried = 0;
+  for (const auto& entry : fs::directory_iterator(testdata)) {
+    if (entry.path().extension() != ".ged") continue;
+    std::string utf8 = read_file(entry.path());
+    write_file(path("in.ged"), utf8);
+    Outcome twin = run({"in.ged", "c.ged", "r.ged"});
+    std::string coordinates = read_file(path("c.ged"));
+    std::string cleaned = read_file(path("r.ged"));
+    for (bool little : {true, false}) {
+      std::string name =
+          entry.path().filename().string() + (little ? " LE" : " BE");
+      // With a byte-order mark: the UTF-8 one, if the file has it, becomes
+      // the UTF-16 one.
+      std::string mark = utf16_bytes(u"\xfeff", little);
+      bool has_mark = utf8.compare(0, 3, "\xef\xbb\xbf") == 0;
+      write_file(path("in.ged"),
+                 (has_mark ? "" : mark) + utf16_bytes(units_of(utf8), little));
+      for (int pass = 0; pass < 2; ++pass) {
+        Outcome outcome = run({"in.ged", "c.ged", "r.ged"});
+        EXPECT_EQ(outcome.status, twin.status) << name;
+        EXPECT_EQ(outcome.error, twin.error) << name;
+        EXPECT_EQ(read_file(path("c.ged")),
+                  mark + utf16_bytes(units_of(coordinates), little))
+            << name;
+        EXPECT_EQ(
+            read_file(path("r.ged")),
+            (has_mark ? "" : mark) + utf16_bytes(units_of(cleaned), little))
+            << name;
+      }
+    }
+    ++tried;
+  }
+  EXPECT_GT(tried, 0);
+  write_file(path("tree.ged"), utf16_bytes(units_of(kInput), true));
+  expect_refusals({{{"in.ged", "tree.ged", "r.ged"},
+                    "PlaceHarvest: tree.ged: is not a coordinates file (it "
+                    "begins \"0 HEAD\"); refusing to overwrite it\n"}});
 }
 
 }  // namespace

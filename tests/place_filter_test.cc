@@ -324,7 +324,7 @@ TEST(ReferenceFilter, AgreesWithTheFilterOnEveryTestInput) {
   std::vector<std::string> inputs = all_test_inputs();
   for (const std::string& input : inputs) {
     Split got = split(input);
-    ReferenceSplit expected = reference_split(input);
+    ReferenceSplit expected = reference_split_file(input);
     EXPECT_EQ(got.coordinates, expected.coordinates) << input;
     EXPECT_EQ(got.cleaned, expected.cleaned) << input;
     EXPECT_EQ(got.result.status == ExtractStatus::kCutShortRecord,

@@ -151,4 +151,126 @@ ReferenceSplit reference_split(const std::string& input) {
   return split;
 }
 
+std::string reference_eight_bit_form(const std::u16string& units,
+                                     bool odd_last_byte, char last_byte) {
+  std::string form;
+  for (char16_t unit : units) {
+    if (unit < 0x80) {
+      form += static_cast<char>(unit);
+    } else if (unit < 0x800) {
+      form += static_cast<char>(0xC0 | unit >> 6);
+      form += static_cast<char>(0x80 | (unit & 0x3F));
+    } else {
+      form += static_cast<char>(0xE0 | unit >> 12);
+      form += static_cast<char>(0x80 | (unit >> 6 & 0x3F));
+      form += static_cast<char>(0x80 | (unit & 0x3F));
+    }
+  }
+  if (odd_last_byte) {
+    unsigned char byte = static_cast<unsigned char>(last_byte);
+    form += static_cast<char>(0xF8);
+    form += static_cast<char>(0x80 | byte >> 6);
+    form += static_cast<char>(0x80 | (byte & 0x3F));
+  }
+  return form;
+}
+
+std::string utf16_bytes(const std::u16string& units, bool little_endian) {
+  std::string bytes;
+  for (char16_t unit : units) {
+    char low = static_cast<char>(unit & 0xFF);
+    char high = static_cast<char>(unit >> 8);
+    bytes += little_endian ? low : high;
+    bytes += little_endian ? high : low;
+  }
+  return bytes;
+}
+
+std::string reference_utf16(const std::string& form, bool little_endian) {
+  std::u16string units;
+  std::string bytes;
+  auto flush = [&] {
+    bytes += utf16_bytes(units, little_endian);
+    units.clear();
+  };
+  auto continuation = [&](size_t i) {
+    return i < form.size() &&
+           (static_cast<unsigned char>(form[i]) & 0xC0) == 0x80;
+  };
+  for (size_t i = 0; i < form.size();) {
+    unsigned char lead = static_cast<unsigned char>(form[i]);
+    size_t length = lead < 0x80    ? 1
+                    : lead < 0xC0  ? 0
+                    : lead < 0xE0  ? 2
+                    : lead < 0xF0  ? 3
+                    : lead == 0xF8 ? 3
+                                   : 0;
+    bool whole = length > 0;
+    for (size_t k = 1; whole && k < length; ++k) whole = continuation(i + k);
+    if (!whole) {  // the rest of a cut sequence, or a cut lead
+      ++i;
+      while (continuation(i)) ++i;
+      continue;
+    }
+    uint32_t value = length == 1 ? lead : lead & (length == 2 ? 0x1F : 0x0F);
+    if (lead == 0xF8) value = 0;
+    for (size_t k = 1; k < length; ++k) {
+      value = value << 6 | (static_cast<unsigned char>(form[i + k]) & 0x3F);
+    }
+    if (lead == 0xF8) {
+      flush();
+      bytes += static_cast<char>(value);
+    } else {
+      units += static_cast<char16_t>(value);
+    }
+    i += length;
+  }
+  flush();
+  return bytes;
+}
+
+ReferenceSplit reference_split_file(const std::string& file) {
+  if (file.size() < 2) return reference_split(file);
+  unsigned char first = static_cast<unsigned char>(file[0]);
+  unsigned char second = static_cast<unsigned char>(file[1]);
+  bool little =
+      (first == 0xFF && second == 0xFE) || (first == '0' && second == 0);
+  bool big = (first == 0xFE && second == 0xFF) || (first == 0 && second == '0');
+  if (!little && !big) return reference_split(file);
+  std::u16string units;
+  for (size_t i = 0; i + 1 < file.size(); i += 2) {
+    unsigned char a = static_cast<unsigned char>(file[i]);
+    unsigned char b = static_cast<unsigned char>(file[i + 1]);
+    units += static_cast<char16_t>(little ? a | b << 8 : a << 8 | b);
+  }
+  bool odd = file.size() % 2 == 1;
+  ReferenceSplit split = reference_split(
+      reference_eight_bit_form(units, odd, odd ? file.back() : 0));
+  bool mark = first == 0xFF || first == 0xFE;
+  split.coordinates = (mark ? utf16_bytes(u"\xfeff", little) : "") +
+                      reference_utf16(split.coordinates, little);
+  split.cleaned = reference_utf16(split.cleaned, little);
+  return split;
+}
+
+std::u16string units_of(const std::string& utf8) {
+  std::u16string units;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    uint32_t point = length == 1 ? lead : lead & (0xFF >> (length + 1));
+    for (size_t k = 1; k < length; ++k) {
+      point = point << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    }
+    if (point >= 0x10000) {
+      units += static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
+      units += static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
+    } else {
+      units += static_cast<char16_t>(point);
+    }
+    i += length;
+  }
+  return units;
+}
+
 }  // namespace placeharvest

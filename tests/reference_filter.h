@@ -22,6 +22,26 @@ struct ReferenceSplit {
 
 ReferenceSplit reference_split(const std::string& input);
 
+// UTF-16 as the filter must see and write it: each code unit below 0x80 as
+// itself, below 0x800 as two bytes and above as three, the way UTF-8 writes
+// the Basic Multilingual Plane, each surrogate on its own, and an odd last
+// byte as 0xF8 and two continuation bytes.
+std::string reference_eight_bit_form(const std::u16string& units,
+                                     bool odd_last_byte = false,
+                                     char last_byte = 0);
+// The UTF-16 bytes of such a form, in either byte order. A sequence that
+// lacks its start or its end is left out.
+std::string reference_utf16(const std::string& form, bool little_endian);
+// The split of a file in whichever encoding the program reads it: UTF-16
+// when it begins with a byte-order mark, or with "0" and a zero byte in
+// either order; bytes otherwise. The outputs are in the file's encoding.
+ReferenceSplit reference_split_file(const std::string& file);
+
+// The UTF-16 code units of valid UTF-8 text.
+std::u16string units_of(const std::string& utf8);
+// The UTF-16 bytes of `units`.
+std::string utf16_bytes(const std::u16string& units, bool little_endian);
+
 }  // namespace placeharvest
 
 #endif  // PLACEHARVEST_TESTS_REFERENCE_FILTER_H_

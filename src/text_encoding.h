@@ -1,0 +1,106 @@
+// UTF-16 at the edges: a UTF-16 input is handed to the filter in an 8-bit
+// form in which every ASCII character is its own byte, as in UTF-8, and
+// every other code unit a few bytes of 0x80 and above, so that the filter's
+// rules apply unchanged; the outputs are turned back into UTF-16. Every
+// other input is read as bytes.
+//
+// The 8-bit form of a code unit u: u itself below 0x80; 0xC0 | u >> 6 and a
+// continuation byte below 0x800; 0xE0 | u >> 12 and two continuation bytes
+// above (a continuation byte is 0x80 | six bits). So the BMP reads as UTF-8,
+// a surrogate, paired or not, stands alone, and an odd last byte b becomes
+// 0xF8 and two continuation bytes. Turning the form back is exact for whole
+// sequences; the rest of a sequence whose start the filter cut off (a value
+// taken from the eighth byte of a line) is left out.
+#ifndef PLACEHARVEST_TEXT_ENCODING_H_
+#define PLACEHARVEST_TEXT_ENCODING_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "byte_stream.h"
+
+namespace placeharvest {
+
+enum class Encoding { kBytes, kUtf16LittleEndian, kUtf16BigEndian };
+
+// The encoding of a file that begins with `start` (its first two bytes are
+// enough): UTF-16 with the byte-order mark FF FE or FE FF, or without one
+// when it begins with "0" and a zero byte, or a zero byte and "0", as every
+// GEDCOM file begins; bytes otherwise.
+Encoding detect_encoding(std::string_view start);
+// True when `start` begins with the byte-order mark of `encoding`.
+bool has_byte_order_mark(std::string_view start, Encoding encoding);
+
+// The 8-bit form of `text`, a UTF-16 file's bytes (or its start).
+std::string eight_bit_form(std::string_view text, Encoding encoding);
+
+// The text that the first bytes `start` of an existing file begin with, as
+// the filter would see it: for a UTF-16 start (a byte-order mark, or a zero
+// byte in the first pair) its 8-bit form without the mark, else `start`.
+std::string text_of_start(std::string_view start);
+
+// Hands out an input as it came, after the first bytes have been looked at
+// to tell its encoding.
+class PeekedSource final : public ByteSource {
+ public:
+  explicit PeekedSource(ByteSource& input) : input_(input) {}
+  // Reads the first bytes, up to two. Returns false on a read error, with
+  // errno set.
+  bool peek();
+  std::string_view peeked() const { return peeked_; }
+
+  long long read(char* data, size_t capacity) override;
+  bool can_read_again() const override { return input_.can_read_again(); }
+  long long read_at(uint64_t offset, char* data, size_t capacity) override {
+    return input_.read_at(offset, data, capacity);
+  }
+
+ private:
+  ByteSource& input_;
+  std::string peeked_;
+  size_t handed_ = 0;
+};
+
+// Hands out a UTF-16 source in the 8-bit form. It cannot be read again:
+// offsets in the form are not offsets in the file.
+class Utf16Source final : public ByteSource {
+ public:
+  Utf16Source(ByteSource& input, Encoding encoding);
+  long long read(char* data, size_t capacity) override;
+
+ private:
+  ByteSource& input_;
+  const bool little_endian_;
+  std::string raw_;     // read from the input, not yet turned
+  std::string formed_;  // turned, not yet handed out
+  size_t handed_ = 0;   // of formed_
+  bool input_ended_ = false;
+};
+
+// Writes the 8-bit form it is given to `output` as UTF-16, first the
+// byte-order mark if `byte_order_mark`.
+class Utf16Sink final : public ByteSink {
+ public:
+  Utf16Sink(ByteSink& output, Encoding encoding, bool byte_order_mark);
+  bool write(const ByteSpan* spans, size_t count) override;
+  size_t max_spans_per_write() const override { return 1024; }
+
+ private:
+  void put_unit(uint32_t unit);
+  void put_byte(char byte);
+
+  ByteSink& output_;
+  const bool little_endian_;
+  bool mark_due_;
+  std::string utf16_;  // turned, for one write
+  // A sequence begun and not yet ended, possibly across writes.
+  uint32_t pending_ = 0;
+  int continuations_due_ = 0;
+  bool pending_is_raw_byte_ = false;
+};
+
+}  // namespace placeharvest
+
+#endif  // PLACEHARVEST_TEXT_ENCODING_H_

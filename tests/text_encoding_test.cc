@@ -1,0 +1,97 @@
+// UTF-16 inputs: found and split as the same text in UTF-8 is, and written
+// back in the input's own encoding.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "place_filter.h"
+#include "reference_filter.h"
+#include "string_streams.h"
+
+namespace placeharvest {
+namespace {
+
+struct Split {
+  std::string coordinates;
+  std::string cleaned;
+  ExtractResult result;
+};
+
+Split split(const std::string& input, size_t block_size, size_t piece) {
+  StringSource source(input, piece);
+  StringSink coordinates;
+  StringSink cleaned;
+  ExtractResult result =
+      extract_places(source, coordinates, cleaned, block_size);
+  return {coordinates.text, cleaned.text, result};
+}
+
+TEST(Utf16, SplitsAsTheSameTextInUtf8Does) {
+  const std::string kTexts[] = {
+      // CR LF; a name and a long note with a character beyond the BMP; a
+      // note that takes lines by position.
+      "0 HEAD\r\n1 CHAR UNICODE\r\n0 _PLAC Ume\xc3\xa5 \xf0\x9f\x8f\xa0\r\n"
+      "1 NOTE Stad \xf0\x9f\x8f\xa0 " +
+          std::string(300, 'x') +
+          "\r\n1 MAP\r\n2 LONG E20.26\r\n2 LATI N63.82\r\n0 @I1@ INDI\r\n"
+          "1 NOTE f\xc3\xb6"
+          "dd i 0 _PLAC Ume\r\n1 BIRT\r\n2 DATE 1901\r\n"
+          "0 TRLR\r\n",
+      // CR line ends, an empty line after the first.
+      "0 HEAD\r\r0 _PLAC V\xc3\xa4xj\xc3\xb6\r1 MAP\r2 LATI N56.88\r0 TRLR\r",
+      // A record cut short by the end of the file.
+      "0 HEAD\n0 _PLAC \xc3\x85m\xc3\xa5l\n1 MAP\n2 LATI N59",
+  };
+  const std::string kUtf8Mark = "\xef\xbb\xbf";
+  for (const std::string& text : kTexts) {
+    for (bool mark : {false, true}) {
+      std::string utf8 = (mark ? kUtf8Mark : "") + text;
+      Split twin = split(utf8, kDefaultBlockSize, SIZE_MAX);
+      for (bool little : {true, false}) {
+        std::string input = utf16_bytes(units_of(utf8), little);
+        std::string coordinates =
+            (mark ? utf16_bytes(u"\xfeff", little) : "") +
+            utf16_bytes(units_of(twin.coordinates), little);
+        std::string cleaned = utf16_bytes(units_of(twin.cleaned), little);
+        for (size_t block_size : {size_t{1}, size_t{5}, kDefaultBlockSize}) {
+          for (size_t piece : {SIZE_MAX, size_t{3}}) {
+            Split got = split(input, block_size, piece);
+            std::string shown = utf8 + (little ? " LE" : " BE") + " block " +
+                                std::to_string(block_size);
+            EXPECT_EQ(got.coordinates, coordinates) << shown;
+            EXPECT_EQ(got.cleaned, cleaned) << shown;
+            EXPECT_EQ(got.result.status, twin.result.status) << shown;
+            EXPECT_EQ(got.result.cut_short_record_line,
+                      twin.result.cut_short_record_line);
+            EXPECT_EQ(got.result.left_out_lines, twin.result.left_out_lines);
+            EXPECT_EQ(got.result.first_left_out_line,
+                      twin.result.first_left_out_line);
+            EXPECT_EQ(got.result.positional_place_lines,
+                      twin.result.positional_place_lines);
+            EXPECT_EQ(got.result.first_positional_place_line,
+                      twin.result.first_positional_place_line);
+          }
+        }
+      }
+    }
+  }
+}
+
+// Unpaired surrogates and an odd last byte are never an error: the cleaned
+// file keeps them byte for byte, and a place record carries them over.
+TEST(Utf16, PassesBadUtf16ThroughUnchanged) {
+  for (bool little : {true, false}) {
+    std::string kept =
+        utf16_bytes(u"0 HEAD\n1 NOTE \xd800 x\n0 TRLR\n", little);
+    std::string input = kept.substr(0, kept.size() - 14) +
+                        utf16_bytes(u"0 _PLAC \xdc00y\n1 MAP\n", little) +
+                        kept.substr(kept.size() - 14) + "Z";
+    Split got = split(input, 7, SIZE_MAX);
+    EXPECT_EQ(got.cleaned, kept + "Z");
+    EXPECT_EQ(got.coordinates,
+              utf16_bytes(u"2 PLAC \xdc00y\n3 MAP\n0 TLR\n", little));
+  }
+}
+
+}  // namespace
+}  // namespace placeharvest
