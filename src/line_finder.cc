@@ -7,18 +7,13 @@
 #include <utility>
 #include <vector>
 
-#if defined(__SSE2__) && !defined(PLACEHARVEST_PORTABLE)
-#define PLACEHARVEST_SSE2 1
-#include <emmintrin.h>
-#endif
+#include "simd.h"
 
 namespace placeharvest {
 namespace {
 
 constexpr size_t kNotFound = static_cast<size_t>(-1);
-// Reads are placed by this, the page size of every system the program runs
-// on (a larger page is a multiple of it).
-constexpr size_t kPage = 4096;
+constexpr size_t kPage = kPageSize;
 // Line ends are found LineFinder::kWindow bytes at a time; that many bytes
 // after the data are kept zero, so that a window may reach past it.
 constexpr size_t kWindow = LineFinder::kWindow;
@@ -202,13 +197,10 @@ bool LineFinder::fill() {
       // Past the first block, only a line longer than a block gets here;
       // doubling keeps the cost of holding it linear in its length.
       size_t capacity = std::max({needed, 2 * capacity_, 2 * block_size_});
-      std::unique_ptr<char[]> storage(new char[capacity + kPage + kWindow]);
-      char* buffer =
-          storage.get() +
-          (kPage - reinterpret_cast<uintptr_t>(storage.get()) % kPage) % kPage;
-      if (kept > 0) std::memcpy(buffer + front, buffer_ + begin_, kept);
+      PageBuffer storage(capacity + kWindow);
+      if (kept > 0) std::memcpy(storage.data() + front, buffer_ + begin_, kept);
       storage_ = std::move(storage);
-      buffer_ = buffer;
+      buffer_ = storage_.data();
       capacity_ = capacity;
     } else if (kept > 0) {
       std::memmove(buffer_ + front, buffer_ + begin_, kept);

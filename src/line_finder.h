@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "byte_stream.h"
+#include "page_buffer.h"
 
 namespace placeharvest {
 
@@ -130,8 +131,8 @@ class LineFinder {
   // offset within a page as the bytes have in the file, which the system
   // copies fastest. No line end lies in [begin_, search_from_), and, while
   // looking for a marker, no start of one either.
-  std::unique_ptr<char[]> storage_;
-  char* buffer_ = nullptr;  // page-aligned, inside storage_
+  PageBuffer storage_;
+  char* buffer_ = nullptr;  // storage_'s data
   size_t capacity_ = 0;
   size_t begin_ = 0;
   size_t end_ = 0;

@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "simd.h"
+
 namespace placeharvest {
 namespace {
 
 // Raw UTF-16 read at a time; its 8-bit form is at most half as large again.
-constexpr size_t kRawBlock = 256 * 1024;
-// The UTF-16 written at a time.
-constexpr size_t kWriteBlock = 256 * 1024;
+constexpr size_t kRawBlock = 512 * 1024;
+// The UTF-16 written at a time, at least.
+constexpr size_t kWriteBlock = 512 * 1024;
+// Room for a block's UTF-16 behind a place within the first page.
+constexpr size_t kWriteRoom = 2 * kWriteBlock + 2 * kPageSize;
 constexpr uint32_t kByteOrderMark = 0xFEFF;
 // Stands in front of an odd last byte in the 8-bit form.
 constexpr unsigned char kRawByteLead = 0xF8;
@@ -18,37 +22,67 @@ unsigned char byte_at(std::string_view text, size_t i) {
   return static_cast<unsigned char>(text[i]);
 }
 
-// Appends the 8-bit form of the whole code units in `raw`, and of an odd
-// last byte when `raw` is the file's end.
-void append_form(std::string& out, std::string_view raw, bool little_endian,
-                 bool at_end) {
-  size_t used = out.size();
-  out.resize(used + raw.size() / 2 * 3 + 3);
-  char* put = out.data() + used;
+// The most bytes the 8-bit form of `raw_size` bytes of UTF-16 takes.
+size_t form_room(size_t raw_size) { return raw_size / 2 * 3 + 3; }
+
+// Stores at `out` the 8-bit form of the whole code units in `raw`, and of
+// an odd last byte when `raw` is the file's end; returns its size.
+size_t form(std::string_view raw, bool little_endian, bool at_end, char* out) {
+  char* put = out;
   const unsigned char* bytes =
       reinterpret_cast<const unsigned char*>(raw.data());
   const size_t whole = raw.size() & ~size_t{1};
-  for (size_t i = 0; i < whole; i += 2) {
-    uint32_t unit = little_endian ? bytes[i] | bytes[i + 1] << 8
-                                  : bytes[i] << 8 | bytes[i + 1];
-    if (unit < 0x80) {
-      *put++ = static_cast<char>(unit);
-    } else if (unit < 0x800) {
-      *put++ = static_cast<char>(0xC0 | unit >> 6);
-      *put++ = static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-      *put++ = static_cast<char>(0xE0 | unit >> 12);
-      *put++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-      *put++ = static_cast<char>(0x80 | (unit & 0x3F));
+  // Turns the units from `i` up to `stop`.
+  auto turn = [&](size_t i, size_t stop) {
+    for (; i < stop; i += 2) {
+      uint32_t unit = little_endian ? bytes[i] | bytes[i + 1] << 8
+                                    : bytes[i] << 8 | bytes[i + 1];
+      if (unit < 0x80) {
+        *put++ = static_cast<char>(unit);
+      } else if (unit < 0x800) {
+        *put++ = static_cast<char>(0xC0 | unit >> 6);
+        *put++ = static_cast<char>(0x80 | (unit & 0x3F));
+      } else {
+        *put++ = static_cast<char>(0xE0 | unit >> 12);
+        *put++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
+        *put++ = static_cast<char>(0x80 | (unit & 0x3F));
+      }
     }
+  };
+  size_t i = 0;
+#ifdef PLACEHARVEST_SSE2
+  // Sixteen units at a time when all are ASCII, each its own low byte.
+  const __m128i not_ascii =
+      _mm_set1_epi16(static_cast<short>(little_endian ? 0xFF80 : 0x80FF));
+  for (; i + 32 <= whole; i += 32) {
+    __m128i first =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    __m128i second =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 16));
+    __m128i outside = _mm_or_si128(_mm_and_si128(first, not_ascii),
+                                   _mm_and_si128(second, not_ascii));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(outside, _mm_setzero_si128())) !=
+        0xFFFF) {
+      turn(i, i + 32);
+      continue;
+    }
+    if (!little_endian) {
+      first = _mm_srli_epi16(first, 8);
+      second = _mm_srli_epi16(second, 8);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(put),
+                     _mm_packus_epi16(first, second));
+    put += 16;
   }
+#endif
+  turn(i, whole);
   if (at_end && whole < raw.size()) {
     unsigned char odd = bytes[whole];
     *put++ = static_cast<char>(kRawByteLead);
     *put++ = static_cast<char>(0x80 | odd >> 6);
     *put++ = static_cast<char>(0x80 | (odd & 0x3F));
   }
-  out.resize(static_cast<size_t>(put - out.data()));
+  return static_cast<size_t>(put - out);
 }
 
 }  // namespace
@@ -74,9 +108,10 @@ bool has_byte_order_mark(std::string_view start, Encoding encoding) {
 }
 
 std::string eight_bit_form(std::string_view text, Encoding encoding) {
-  std::string form;
-  append_form(form, text, encoding == Encoding::kUtf16LittleEndian, true);
-  return form;
+  std::string formed(form_room(text.size()), '\0');
+  formed.resize(form(text, encoding == Encoding::kUtf16LittleEndian, true,
+                     formed.data()));
+  return formed;
 }
 
 std::string text_of_start(std::string_view start) {
@@ -121,27 +156,33 @@ long long PeekedSource::read(char* data, size_t capacity) {
 }
 
 Utf16Source::Utf16Source(ByteSource& input, Encoding encoding)
-    : input_(input), little_endian_(encoding == Encoding::kUtf16LittleEndian) {}
+    : input_(input),
+      little_endian_(encoding == Encoding::kUtf16LittleEndian),
+      raw_(kRawBlock + kPageSize),
+      formed_(new char[form_room(kRawBlock + 1)]) {}
 
 long long Utf16Source::read(char* data, size_t capacity) {
-  while (handed_ == formed_.size()) {
-    formed_.clear();
-    handed_ = 0;
+  while (handed_ == formed_size_) {
+    handed_ = formed_size_ = 0;
     if (input_ended_) return 0;
-    size_t carried = raw_.size();  // an odd byte of the last read
-    raw_.resize(carried + kRawBlock);
-    long long got = input_.read(raw_.data() + carried, kRawBlock);
-    if (got < 0) {
-      raw_.resize(carried);
-      return -1;
-    }
-    raw_.resize(carried + static_cast<size_t>(got));
+    // Each read keeps its bytes' place within a page, with the odd byte of
+    // the last read, if any, right in front.
+    size_t start = static_cast<size_t>(offset_ % kPageSize);
+    if (start < carried_.size()) start += kPageSize;
+    char* first = raw_.data() + start - carried_.size();
+    carried_.copy(first, carried_.size());
+    long long got = input_.read(raw_.data() + start, kRawBlock);
+    if (got < 0) return -1;
+    offset_ += static_cast<uint64_t>(got);
+    size_t size = carried_.size() + static_cast<size_t>(got);
     input_ended_ = got == 0;
-    append_form(formed_, raw_, little_endian_, input_ended_);
-    raw_.erase(0, input_ended_ ? raw_.size() : raw_.size() & ~size_t{1});
+    formed_size_ = form(std::string_view(first, size), little_endian_,
+                        input_ended_, formed_.get());
+    carried_.assign(first + size - (input_ended_ ? 0 : size % 2),
+                    input_ended_ ? 0 : size % 2);
   }
-  size_t count = std::min(capacity, formed_.size() - handed_);
-  std::memcpy(data, formed_.data() + handed_, count);
+  size_t count = std::min(capacity, formed_size_ - handed_);
+  std::memcpy(data, formed_.get() + handed_, count);
   handed_ += count;
   return static_cast<long long>(count);
 }
@@ -149,64 +190,102 @@ long long Utf16Source::read(char* data, size_t capacity) {
 Utf16Sink::Utf16Sink(ByteSink& output, Encoding encoding, bool byte_order_mark)
     : output_(output),
       little_endian_(encoding == Encoding::kUtf16LittleEndian),
-      mark_due_(byte_order_mark) {}
+      mark_due_(byte_order_mark),
+      utf16_(kWriteRoom) {}
 
 void Utf16Sink::put_unit(uint32_t unit) {
   char low = static_cast<char>(unit & 0xFF);
   char high = static_cast<char>(unit >> 8 & 0xFF);
-  utf16_.push_back(little_endian_ ? low : high);
-  utf16_.push_back(little_endian_ ? high : low);
+  utf16_.data()[used_++] = little_endian_ ? low : high;
+  utf16_.data()[used_++] = little_endian_ ? high : low;
 }
 
-void Utf16Sink::put_byte(char byte) { utf16_.push_back(byte); }
+// Takes one byte of the form that is not ASCII, or any byte while a
+// sequence is under way.
+void Utf16Sink::take(unsigned char c) {
+  if (continuations_due_ > 0) {
+    if ((c & 0xC0) == 0x80) {
+      pending_ = pending_ << 6 | (c & 0x3F);
+      if (--continuations_due_ == 0) {
+        if (pending_is_raw_byte_) {
+          utf16_.data()[used_++] = static_cast<char>(pending_);
+        } else {
+          put_unit(pending_);
+        }
+      }
+      return;
+    }
+    continuations_due_ = 0;  // a sequence cut short: left out
+  }
+  if (c < 0x80) {
+    put_unit(c);
+  } else if (c >= 0xC0 && c < 0xF0) {
+    bool two = c < 0xE0;
+    pending_ = c & (two ? 0x1F : 0x0F);
+    continuations_due_ = two ? 1 : 2;
+    pending_is_raw_byte_ = false;
+  } else if (c == kRawByteLead) {
+    pending_ = 0;
+    continuations_due_ = 2;
+    pending_is_raw_byte_ = true;
+  }
+  // Anything else is the rest of a sequence whose start was cut off.
+}
 
 bool Utf16Sink::write(const ByteSpan* spans, size_t count) {
   if (mark_due_) {
     put_unit(kByteOrderMark);
     mark_due_ = false;
   }
+  const size_t ascii_at = little_endian_ ? 0 : 1;
   for (size_t k = 0; k < count; ++k) {
-    const unsigned char* bytes =
+    const unsigned char* next =
         reinterpret_cast<const unsigned char*>(spans[k].data);
-    for (size_t i = 0; i < spans[k].size; ++i) {
-      unsigned char c = bytes[i];
-      if (continuations_due_ > 0) {
-        if ((c & 0xC0) == 0x80) {
-          pending_ = pending_ << 6 | (c & 0x3F);
-          if (--continuations_due_ == 0) {
-            if (pending_is_raw_byte_) {
-              put_byte(static_cast<char>(pending_));
-            } else {
-              put_unit(pending_);
-            }
+    const unsigned char* end = next + spans[k].size;
+    while (next < end) {
+      // Each byte of the form gives at most two bytes of UTF-16.
+      const unsigned char* piece_end =
+          next + std::min<size_t>(end - next, (kWriteRoom - used_) / 2);
+      while (next < piece_end) {
+        if (continuations_due_ == 0) {
+#ifdef PLACEHARVEST_SSE2
+          // Sixteen ASCII bytes at a time, each with a zero byte beside it.
+          const __m128i zero = _mm_setzero_si128();
+          for (; piece_end - next >= 16; next += 16) {
+            __m128i text =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(next));
+            if (_mm_movemask_epi8(text) != 0) break;
+            __m128i low = little_endian_ ? _mm_unpacklo_epi8(text, zero)
+                                         : _mm_unpacklo_epi8(zero, text);
+            __m128i high = little_endian_ ? _mm_unpackhi_epi8(text, zero)
+                                          : _mm_unpackhi_epi8(zero, text);
+            char* put = utf16_.data() + used_;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(put), low);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(put + 16), high);
+            used_ += 32;
           }
-          continue;
+#endif
+          for (; next < piece_end && *next < 0x80; ++next) {
+            utf16_.data()[used_ + ascii_at] = static_cast<char>(*next);
+            utf16_.data()[used_ + 1 - ascii_at] = 0;
+            used_ += 2;
+          }
+          if (next == piece_end) break;
         }
-        continuations_due_ = 0;  // a sequence cut short: left out
+        take(*next++);
       }
-      if (c < 0x80) {
-        put_unit(c);
-      } else if (c >= 0xC0 && c < 0xF0) {
-        bool two = c < 0xE0;
-        pending_ = c & (two ? 0x1F : 0x0F);
-        continuations_due_ = two ? 1 : 2;
-        pending_is_raw_byte_ = false;
-      } else if (c == kRawByteLead) {
-        pending_ = 0;
-        continuations_due_ = 2;
-        pending_is_raw_byte_ = true;
-      }
-      // Anything else is the rest of a sequence whose start was cut off.
-      if (utf16_.size() >= kWriteBlock) {
-        ByteSpan span{utf16_.data(), utf16_.size()};
-        if (!output_.write(&span, 1)) return false;
-        utf16_.clear();
-      }
+      if (used_ - start_ >= kWriteBlock && !flush()) return false;
     }
   }
-  ByteSpan span{utf16_.data(), utf16_.size()};
-  bool written = utf16_.empty() || output_.write(&span, 1);
-  utf16_.clear();
+  return flush();
+}
+
+bool Utf16Sink::flush() {
+  ByteSpan span{utf16_.data() + start_, used_ - start_};
+  bool written = span.size == 0 || output_.write(&span, 1);
+  written_ += span.size;
+  // The next write keeps its place within a page of the file.
+  start_ = used_ = static_cast<size_t>(written_ % kPageSize);
   return written;
 }
 

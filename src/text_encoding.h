@@ -16,10 +16,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "byte_stream.h"
+#include "page_buffer.h"
 
 namespace placeharvest {
 
@@ -73,9 +75,12 @@ class Utf16Source final : public ByteSource {
  private:
   ByteSource& input_;
   const bool little_endian_;
-  std::string raw_;     // read from the input, not yet turned
-  std::string formed_;  // turned, not yet handed out
-  size_t handed_ = 0;   // of formed_
+  PageBuffer raw_;                  // read from the input
+  uint64_t offset_ = 0;             // in the input, of the next read
+  std::string carried_;             // an odd byte of the last read
+  std::unique_ptr<char[]> formed_;  // turned, not yet all handed out
+  size_t formed_size_ = 0;
+  size_t handed_ = 0;
   bool input_ended_ = false;
 };
 
@@ -89,12 +94,16 @@ class Utf16Sink final : public ByteSink {
 
  private:
   void put_unit(uint32_t unit);
-  void put_byte(char byte);
+  void take(unsigned char c);
+  bool flush();
 
   ByteSink& output_;
   const bool little_endian_;
   bool mark_due_;
-  std::string utf16_;  // turned, for one write
+  PageBuffer utf16_;  // turned, not yet written: [start_, used_)
+  size_t start_ = 0;
+  size_t used_ = 0;
+  uint64_t written_ = 0;
   // A sequence begun and not yet ended, possibly across writes.
   uint32_t pending_ = 0;
   int continuations_due_ = 0;
