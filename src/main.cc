@@ -108,6 +108,10 @@ int run_command_line(const std::vector<ProgramArgument>& arguments) {
     return kExitUsage;
   }
   const ProgramArgument* operands = &arguments[first_operand];
+  if (operands[0].matched_no_file) {
+    report_error(operands[0].text, "no file matches this pattern");
+    return kExitFailure;
+  }
   if (!outputs_are_named_in_full(operands[1], operands[2])) {
     return kExitFailure;
   }

@@ -13,6 +13,8 @@ struct ProgramArgument {
   // an argument typed as it stands, and on systems whose shell expands
   // wildcards before the program starts.
   std::string pattern;
+  // True for a wildcard that matched no file, passed on as typed.
+  bool matched_no_file = false;
 };
 
 }  // namespace placeharvest

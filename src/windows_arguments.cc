@@ -80,8 +80,8 @@ std::vector<CommandLineWord> split_command_line(std::wstring_view line) {
 }
 
 // The names of the files that `word` matches, with the folder it names in
-// front of each, or the word's text alone when it holds no unquoted
-// wildcard or matches no file.
+// front of each; the word's text alone when it holds no unquoted wildcard;
+// nothing when its wildcard matches no file.
 std::vector<std::wstring> expand_wildcards(const CommandLineWord& word) {
   const std::wstring& text = word.text;
   size_t name_start = text.find_last_of(L"\\/:");
@@ -106,7 +106,7 @@ std::vector<std::wstring> expand_wildcards(const CommandLineWord& word) {
     } while (FindNextFileW(search, &found));
     FindClose(search);
   }
-  if (names.empty()) return {text};
+  if (names.empty()) return {};
   std::sort(names.begin(), names.end(), comes_before);
   for (std::wstring& name : names) name.insert(0, text, 0, name_start);
   return names;
@@ -119,12 +119,17 @@ std::vector<ProgramArgument> windows_arguments() {
   std::vector<ProgramArgument> arguments{{utf8_from_utf16(words[0].text), {}}};
   for (size_t i = 1; i < words.size(); ++i) {
     std::vector<std::wstring> names = expand_wildcards(words[i]);
+    std::string text = utf8_from_utf16(words[i].text);
+    if (names.empty()) {
+      // Passed on as typed, as the C runtime does, and marked.
+      arguments.push_back({text, "", true});
+      continue;
+    }
     // No file name holds a wildcard, so a name that differs from the word
     // came from matching it.
     bool expanded = names.size() != 1 || names[0] != words[i].text;
-    std::string pattern = expanded ? utf8_from_utf16(words[i].text) : "";
     for (const std::wstring& name : names) {
-      arguments.push_back({utf8_from_utf16(name), pattern});
+      arguments.push_back({utf8_from_utf16(name), expanded ? text : ""});
     }
   }
   return arguments;

@@ -36,6 +36,9 @@ TEST_F(EndToEnd, RefusesOutputsThatCameFromAWildcard) {
       {" XA.ged out.txt xc*",
        "PlaceHarvest: xc.ged: came from the wildcard xc*; refusing to "
        "write to it (name each output in full)\n"},
+      // A pattern that matches nothing is said to, not tried as a name.
+      {" zz*.ged out.txt r.txt",
+       "PlaceHarvest: zz*.ged: no file matches this pattern\n"},
   };
   for (const Case& c : cases) {
     Outcome outcome = run_command_line(c.arguments);
