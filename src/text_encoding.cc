@@ -51,28 +51,38 @@ size_t form(std::string_view raw, bool little_endian, bool at_end, char* out) {
   };
   size_t i = 0;
 #ifdef PLACEHARVEST_SSE2
-  // Sixteen units at a time when all are ASCII, each its own low byte.
+  // Sixteen units at a time: those in front of the first that is not ASCII
+  // are each their own low byte.
   const __m128i not_ascii =
       _mm_set1_epi16(static_cast<short>(little_endian ? 0xFF80 : 0x80FF));
-  for (; i + 32 <= whole; i += 32) {
+  const __m128i zero = _mm_setzero_si128();
+  while (i + 32 <= whole) {
     __m128i first =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
     __m128i second =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 16));
-    __m128i outside = _mm_or_si128(_mm_and_si128(first, not_ascii),
-                                   _mm_and_si128(second, not_ascii));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(outside, _mm_setzero_si128())) !=
-        0xFFFF) {
-      turn(i, i + 32);
-      continue;
-    }
+    // Two bits for each ASCII unit.
+    uint32_t ascii = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+                         _mm_and_si128(first, not_ascii), zero))) |
+                     static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+                         _mm_and_si128(second, not_ascii), zero)))
+                         << 16;
     if (!little_endian) {
       first = _mm_srli_epi16(first, 8);
       second = _mm_srli_epi16(second, 8);
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(put),
                      _mm_packus_epi16(first, second));
-    put += 16;
+    if (ascii == 0xFFFFFFFF) {
+      put += 16;
+      i += 32;
+      continue;
+    }
+    size_t kept = static_cast<size_t>(__builtin_ctz(~ascii)) / 2;
+    put += kept;
+    i += 2 * kept;
+    turn(i, i + 2);
+    i += 2;
   }
 #endif
   turn(i, whole);
@@ -249,20 +259,25 @@ bool Utf16Sink::write(const ByteSpan* spans, size_t count) {
       while (next < piece_end) {
         if (continuations_due_ == 0) {
 #ifdef PLACEHARVEST_SSE2
-          // Sixteen ASCII bytes at a time, each with a zero byte beside it.
+          // Sixteen bytes at a time: those in front of the first that is
+          // not ASCII each get a zero byte beside them.
           const __m128i zero = _mm_setzero_si128();
-          for (; piece_end - next >= 16; next += 16) {
+          while (piece_end - next >= 16) {
             __m128i text =
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(next));
-            if (_mm_movemask_epi8(text) != 0) break;
-            __m128i low = little_endian_ ? _mm_unpacklo_epi8(text, zero)
-                                         : _mm_unpacklo_epi8(zero, text);
-            __m128i high = little_endian_ ? _mm_unpackhi_epi8(text, zero)
-                                          : _mm_unpackhi_epi8(zero, text);
             char* put = utf16_.data() + used_;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(put), low);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(put + 16), high);
-            used_ += 32;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(put),
+                             little_endian_ ? _mm_unpacklo_epi8(text, zero)
+                                            : _mm_unpacklo_epi8(zero, text));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(put + 16),
+                             little_endian_ ? _mm_unpackhi_epi8(text, zero)
+                                            : _mm_unpackhi_epi8(zero, text));
+            unsigned outside = static_cast<unsigned>(_mm_movemask_epi8(text));
+            size_t ascii =
+                outside == 0 ? 16 : static_cast<size_t>(__builtin_ctz(outside));
+            used_ += 2 * ascii;
+            next += ascii;
+            if (ascii < 16) break;
           }
 #endif
           for (; next < piece_end && *next < 0x80; ++next) {
