@@ -95,6 +95,14 @@ size_t form(std::string_view raw, bool little_endian, bool at_end, char* out) {
   return static_cast<size_t>(put - out);
 }
 
+// The 8-bit form of `text`, a UTF-16 file's bytes (or its start).
+std::string eight_bit_form(std::string_view text, Encoding encoding) {
+  std::string formed(form_room(text.size()), '\0');
+  formed.resize(form(text, encoding == Encoding::kUtf16LittleEndian, true,
+                     formed.data()));
+  return formed;
+}
+
 }  // namespace
 
 Encoding detect_encoding(std::string_view start) {
@@ -115,13 +123,6 @@ bool has_byte_order_mark(std::string_view start, Encoding encoding) {
   bool little_endian = encoding == Encoding::kUtf16LittleEndian;
   return byte_at(start, little_endian ? 0 : 1) == 0xFF &&
          byte_at(start, little_endian ? 1 : 0) == 0xFE;
-}
-
-std::string eight_bit_form(std::string_view text, Encoding encoding) {
-  std::string formed(form_room(text.size()), '\0');
-  formed.resize(form(text, encoding == Encoding::kUtf16LittleEndian, true,
-                     formed.data()));
-  return formed;
 }
 
 std::string text_of_start(std::string_view start) {

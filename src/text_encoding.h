@@ -35,9 +35,6 @@ Encoding detect_encoding(std::string_view start);
 // True when `start` begins with the byte-order mark of `encoding`.
 bool has_byte_order_mark(std::string_view start, Encoding encoding);
 
-// The 8-bit form of `text`, a UTF-16 file's bytes (or its start).
-std::string eight_bit_form(std::string_view text, Encoding encoding);
-
 // The text that the first bytes `start` of an existing file begin with, as
 // the filter would see it: for a UTF-16 start (a byte-order mark, or a zero
 // byte in the first pair) its 8-bit form without the mark, else `start`.
