@@ -55,6 +55,12 @@ void write_trailer(SpanWriter& coordinates, std::string_view line_end) {
 }
 
 bool looks_like_coordinates_file(std::string_view start) {
+  // A text editor that saves the file again may put a UTF-8 byte-order
+  // mark in front.
+  constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  if (start.substr(0, kUtf8Mark.size()) == kUtf8Mark.substr(0, start.size())) {
+    start.remove_prefix(std::min(start.size(), kUtf8Mark.size()));
+  }
   for (std::string_view beginning : {kPlaceTag, kTrailer}) {
     size_t size = std::min(start.size(), beginning.size());
     if (start.substr(0, size) == beginning.substr(0, size)) return true;

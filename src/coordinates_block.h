@@ -68,7 +68,8 @@ void write_trailer(SpanWriter& coordinates, std::string_view line_end);
 
 // True when `start`, the first bytes of an existing file, may begin a
 // coordinates file: "2 PLAC" or "0 TLR", or a piece of either when the
-// file is shorter. An empty file counts.
+// file is shorter, with or without a UTF-8 byte-order mark in front. An
+// empty file counts.
 bool looks_like_coordinates_file(std::string_view start);
 
 }  // namespace placeharvest

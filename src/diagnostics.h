@@ -12,16 +12,29 @@ enum ExitStatus : int {
   kExitSuccess = 0,  // the run reached its end, or a message was asked for
   kExitUsage = 1,    // not exactly three operands; the usage message was shown
   kExitFailure = 2,  // a file could not be used or was refused, memory ran
-                     // out, or the input ended inside a place record; the
-                     // message says which file and why
+                     // out, the input changed while it was read, or it
+                     // ended inside a place record; the message says which
+                     // file and why
 };
 
 // Writes "PlaceHarvest: <file>: <reason>" as one line to standard error.
+// Whatever the line holds is shown as plain text: control characters, DEL,
+// C1 controls, marks that reorder text and bytes that are not UTF-8 are
+// escaped ("\033", "\n", "\u202E", "\x80"), so that no name or file
+// content can act on a terminal or begin a line of its own.
 void report_error(std::string_view file, std::string_view reason);
 
 // What the program was doing with a file when the system refused.
 // (diagnostics.cc names them in this order.)
-enum class FileAction { kOpen, kCreate, kEmpty, kRead, kWrite, kClose };
+enum class FileAction {
+  kOpen,
+  kCreate,
+  kEmpty,
+  kRead,
+  kWrite,
+  kClose,
+  kCheck,  // reading an existing coordinates file to tell what it is
+};
 
 // The same, with the action and the system's text for `error_number` as the
 // reason: "PlaceHarvest: <file>: cannot <action>: <system's text>".

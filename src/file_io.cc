@@ -16,16 +16,42 @@ FileIdentity InputFile::identity() const {
   return identify_descriptor(descriptor_);
 }
 
+bool InputFile::read_as_opened() const {
+  if (!regular_) return true;
+  FileIdentity now = identity();
+  return now.exists && now.size == opened_.size &&
+         now.modified == opened_.modified && bytes_read_ == opened_.size;
+}
+
 bool InputFile::close() { return close_descriptor(descriptor_); }
 
-OutputFile::~OutputFile() { close_descriptor(descriptor_); }
+OutputFile::~OutputFile() { discard(); }
 
 FileIdentity OutputFile::identity() const {
   return identify_descriptor(descriptor_);
 }
 
+bool OutputFile::can_empty() const {
+  FileIdentity file = identity();
+  return !file.regular || file.size == 0 || can_resize_descriptor(descriptor_);
+}
+
 bool OutputFile::empty() {
-  return !identity().regular || empty_descriptor(descriptor_);
+  FileIdentity file = identity();
+  // A file that holds nothing has nothing to lose, and is not cut at all.
+  if (file.regular && file.size > 0 && !resize_descriptor(descriptor_, 0)) {
+    return false;
+  }
+  emptied_ = true;
+  return true;
+}
+
+bool OutputFile::settle() {
+  return descriptor_ < 0 || settle_descriptor(descriptor_);
+}
+
+bool OutputFile::cut_to(uint64_t size) {
+  return identity().regular && resize_descriptor(descriptor_, size);
 }
 
 bool OutputFile::close() { return close_descriptor(descriptor_); }

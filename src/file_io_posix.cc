@@ -7,6 +7,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <string>
 
 #include "file_io.h"
 
@@ -26,8 +27,39 @@ FileIdentity identity_of(const struct stat& status) {
   identity.device = S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode);
   identity.volume = static_cast<uint64_t>(status.st_dev);
   identity.index = static_cast<uint64_t>(status.st_ino);
+  identity.size = static_cast<uint64_t>(status.st_size);
+  identity.modified = static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 +
+                      status.st_mtim.tv_nsec;
   return identity;
 }
+
+// A chain of links to files that do not exist yet is followed this far, as
+// the system itself follows links.
+constexpr int kMostLinks = 40;
+
+// Where the symbolic link `name` points, as a name usable from here.
+bool link_target(const std::string& name, std::string* target) {
+  std::string read(PATH_MAX, '\0');
+  ssize_t size = ::readlink(name.c_str(), read.data(), read.size());
+  if (size < 0) return false;
+  if (static_cast<size_t>(size) == read.size()) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  read.resize(static_cast<size_t>(size));
+  size_t slash = name.rfind('/');
+  if (read[0] == '/' || slash == std::string::npos) {
+    *target = read;
+  } else {
+    *target = name.substr(0, slash + 1) + read;
+  }
+  return true;
+}
+
+// Writes that take nothing are tried this often before the file counts as
+// failing, so that a file system that never takes a byte cannot hold the
+// run forever.
+constexpr int kMostFruitlessWrites = 16;
 
 }  // namespace
 
@@ -35,6 +67,10 @@ FileIdentity identify_descriptor(int descriptor) {
   struct stat status;
   if (descriptor < 0 || ::fstat(descriptor, &status) != 0) return {};
   return identity_of(status);
+}
+
+FileIdentity standard_error_identity() {
+  return identify_descriptor(STDERR_FILENO);
 }
 
 bool close_descriptor(int& descriptor) {
@@ -62,17 +98,37 @@ bool look_at_file(const char* path, size_t head_size, FileStart* start) {
   start->identity = identity_of(status);
   if (!S_ISREG(status.st_mode)) return true;
   // O_NONBLOCK: should the name turn into a FIFO meanwhile, the open does
-  // not wait for a writer.
+  // not wait for a writer, and a file under a lease is not waited for.
   int descriptor = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (descriptor < 0) return false;
   start->identity = identify_descriptor(descriptor);
+  bool whole = true;
   if (start->identity.regular) {
+    // Reads may stop short of what was asked: read on to the end.
     start->head.resize(head_size);
-    ssize_t count = ::read(descriptor, start->head.data(), head_size);
-    start->head.resize(count > 0 ? static_cast<size_t>(count) : 0);
+    size_t got = 0;
+    while (got < head_size) {
+      ssize_t count =
+          ::read(descriptor, start->head.data() + got, head_size - got);
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0) {
+        whole = false;
+        break;
+      }
+      if (count == 0) break;
+      got += static_cast<size_t>(count);
+    }
+    start->head.resize(got);
+    // Fewer bytes than the file's size promised: its start is not known.
+    if (whole && got < head_size && got < start->identity.size) {
+      errno = EIO;
+      whole = false;
+    }
   }
+  int error_number = errno;
   ::close(descriptor);
-  return true;
+  errno = error_number;
+  return whole;
 }
 
 bool InputFile::open(const char* path) {
@@ -88,12 +144,14 @@ bool InputFile::open(const char* path) {
     return false;
   }
   regular_ = S_ISREG(status.st_mode);
+  opened_ = identity_of(status);
   return true;
 }
 
 long long InputFile::read(char* data, size_t capacity) {
   for (;;) {
     ssize_t count = ::read(descriptor_, data, capacity);
+    if (count > 0) bytes_read_ += static_cast<uint64_t>(count);
     if (count >= 0 || errno != EINTR) return count;
   }
 }
@@ -108,37 +166,64 @@ long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
 
 bool OutputFile::open(const char* path) {
   constexpr int kFlags = O_WRONLY | O_NOCTTY | O_CLOEXEC;
-  // Creating with O_EXCL is what tells a new file from an existing one.
-  descriptor_ = ::open(path, kFlags | O_CREAT | O_EXCL, 0666);
-  if (descriptor_ >= 0) {
-    created_ = true;
-    created_path_ = path;
-    return true;
+  std::string name = path;
+  for (int link = 0; link < kMostLinks; ++link) {
+    // Only an exclusive create tells a new file from an existing one; it
+    // follows no link.
+    descriptor_ = ::open(name.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+    if (descriptor_ >= 0) {
+      created_ = true;
+      created_path_ = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+    descriptor_ = ::open(name.c_str(), kFlags);
+    if (descriptor_ >= 0 || errno != ENOENT) return descriptor_ >= 0;
+    // The name is a symbolic link to no file, or was removed meanwhile:
+    // the file the link names is made, exclusively, and nothing else.
+    std::string target;
+    if (link_target(name, &target)) {
+      name = target;
+    } else if (errno != ENOENT && errno != EINVAL) {
+      return false;
+    }
   }
-  if (errno != EEXIST) return false;
-  descriptor_ = ::open(path, kFlags);
-  if (descriptor_ >= 0 || errno != ENOENT) return descriptor_ >= 0;
-  // A symbolic link to a file that does not exist yet: the file is made
-  // where the link points, and only that file is ever removed.
-  descriptor_ = ::open(path, kFlags | O_CREAT, 0666);
-  if (descriptor_ < 0) return false;
-  created_ = true;
-  if (char* resolved = ::realpath(path, nullptr)) {
-    created_path_ = resolved;
-    std::free(resolved);
-  }
-  return true;
+  errno = ELOOP;
+  return false;
 }
 
-bool empty_descriptor(int descriptor) {
+bool resize_descriptor(int descriptor, uint64_t size) {
   for (;;) {
-    if (::ftruncate(descriptor, 0) == 0) return true;
+    if (::ftruncate(descriptor, static_cast<off_t>(size)) == 0) return true;
     if (errno != EINTR) return false;
   }
 }
 
+bool can_resize_descriptor(int descriptor) {
+#ifdef F_GET_SEALS
+  // A sealed memfd takes a resize to its own size, but no other.
+  int seals = ::fcntl(descriptor, F_GET_SEALS);
+  if (seals > 0 && (seals & (F_SEAL_SHRINK | F_SEAL_WRITE)) != 0) {
+    errno = EPERM;
+    return false;
+  }
+#endif
+  struct stat status;
+  if (::fstat(descriptor, &status) != 0) return false;
+  return resize_descriptor(descriptor, static_cast<uint64_t>(status.st_size));
+}
+
+bool settle_descriptor(int descriptor) {
+  // Closing any descriptor of a file is what makes NFS, SMB and FUSE send
+  // its data and report what failed; a copy is closed, so the file stays
+  // open. A local file system has reported its failures at each write, so
+  // this costs nothing there.
+  int copy = ::dup(descriptor);
+  return copy >= 0 && ::close(copy) == 0;
+}
+
 void OutputFile::discard() {
-  if (created_ && !created_path_.empty()) {
+  if (!emptied_ && created_) {
     struct stat status;
     if (::lstat(created_path_.c_str(), &status) == 0 &&
         S_ISREG(status.st_mode) && same_file(identity_of(status), identity())) {
@@ -151,10 +236,13 @@ void OutputFile::discard() {
 size_t OutputFile::max_spans_per_write() const { return kMaxVectors; }
 
 bool OutputFile::write(const ByteSpan* spans, size_t count) {
-  struct iovec vectors[kMaxVectors < 1024 ? kMaxVectors : 1024];
+  // Not on the stack, which may be very small (ulimit -s); the program has
+  // one thread.
+  static struct iovec vectors[kMaxVectors < 1024 ? kMaxVectors : 1024];
   constexpr size_t kVectorCount = sizeof vectors / sizeof vectors[0];
   size_t next = 0;  // the first span not yet written whole
   size_t written_of_next = 0;
+  int fruitless_writes = 0;
   for (;;) {
     while (next < count && written_of_next == spans[next].size) {
       ++next;
@@ -172,6 +260,12 @@ bool OutputFile::write(const ByteSpan* spans, size_t count) {
       if (errno == EINTR) continue;
       return false;
     }
+    if (written == 0 && ++fruitless_writes == kMostFruitlessWrites) {
+      errno = EIO;
+      return false;
+    }
+    if (written > 0) fruitless_writes = 0;
+    written_ += static_cast<uint64_t>(written);
     // writev may stop short (a pipe, a signal); go on from where it did.
     size_t left = static_cast<size_t>(written);
     while (left > 0) {

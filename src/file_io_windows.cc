@@ -34,14 +34,30 @@ FileIdentity identify_handle(HANDLE handle) {
   identity.volume = information.dwVolumeSerialNumber;
   identity.index = (static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
                    information.nFileIndexLow;
+  identity.size = (static_cast<uint64_t>(information.nFileSizeHigh) << 32) |
+                  information.nFileSizeLow;
+  identity.modified = static_cast<int64_t>(
+      (static_cast<uint64_t>(information.ftLastWriteTime.dwHighDateTime)
+       << 32) |
+      information.ftLastWriteTime.dwLowDateTime);
   return identity;
 }
 
+// Writes that take nothing are tried this often before the file counts as
+// failing.
+constexpr int kMostFruitlessWrites = 16;
+
 bool write_all(int descriptor, const char* data, size_t size) {
+  int fruitless_writes = 0;
   while (size > 0) {
     unsigned int piece = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
     int written = _write(descriptor, data, piece);
     if (written < 0) return false;
+    if (written == 0 && ++fruitless_writes == kMostFruitlessWrites) {
+      errno = EIO;
+      return false;
+    }
+    if (written > 0) fruitless_writes = 0;
     data += written;
     size -= static_cast<size_t>(written);
   }
@@ -66,6 +82,10 @@ FileIdentity identify_path(const char* path) {
 FileIdentity identify_descriptor(int descriptor) {
   if (descriptor < 0) return {};
   return identify_handle(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)));
+}
+
+FileIdentity standard_error_identity() {
+  return identify_handle(GetStdHandle(STD_ERROR_HANDLE));
 }
 
 bool close_descriptor(int& descriptor) {
@@ -94,12 +114,26 @@ bool look_at_file(const char* path, size_t head_size, FileStart* start) {
   int descriptor = _wopen(utf16_from_utf8(path).c_str(), _O_RDONLY | _O_BINARY);
   if (descriptor < 0) return false;
   start->identity = identify_descriptor(descriptor);
+  // Reads may stop short of what was asked: read on to the end.
   start->head.resize(head_size);
-  int count =
-      _read(descriptor, start->head.data(), static_cast<unsigned>(head_size));
-  start->head.resize(count > 0 ? static_cast<size_t>(count) : 0);
+  size_t got = 0;
+  bool whole = true;
+  while (got < head_size) {
+    int count = _read(descriptor, start->head.data() + got,
+                      static_cast<unsigned>(head_size - got));
+    if (count < 0) whole = false;
+    if (count <= 0) break;
+    got += static_cast<size_t>(count);
+  }
+  start->head.resize(got);
+  if (whole && got < head_size && got < start->identity.size) {
+    errno = EIO;
+    whole = false;
+  }
+  int error_number = errno;
   _close(descriptor);
-  return true;
+  errno = error_number;
+  return whole;
 }
 
 bool InputFile::open(const char* path) {
@@ -114,14 +148,17 @@ bool InputFile::open(const char* path) {
   }
   descriptor_ = _wopen(name.c_str(), _O_RDONLY | _O_BINARY);
   if (descriptor_ < 0) return false;
-  regular_ = identify_descriptor(descriptor_).regular;
+  opened_ = identify_descriptor(descriptor_);
+  regular_ = opened_.regular;
   return true;
 }
 
 long long InputFile::read(char* data, size_t capacity) {
   unsigned int size =
       capacity > INT_MAX ? INT_MAX : static_cast<unsigned>(capacity);
-  return _read(descriptor_, data, size);
+  int count = _read(descriptor_, data, size);
+  if (count > 0) bytes_read_ += static_cast<uint64_t>(count);
+  return count;
 }
 
 long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
@@ -130,7 +167,9 @@ long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
   if (_lseeki64(descriptor_, static_cast<__int64>(offset), SEEK_SET) < 0) {
     return -1;
   }
-  return read(data, capacity);
+  unsigned int size =
+      capacity > INT_MAX ? INT_MAX : static_cast<unsigned>(capacity);
+  return _read(descriptor_, data, size);
 }
 
 bool OutputFile::open(const char* path) {
@@ -148,11 +187,23 @@ bool OutputFile::open(const char* path) {
   return descriptor_ >= 0;
 }
 
-bool empty_descriptor(int descriptor) { return _chsize(descriptor, 0) == 0; }
+bool resize_descriptor(int descriptor, uint64_t size) {
+  return _chsize_s(descriptor, static_cast<__int64>(size)) == 0;
+}
+
+bool can_resize_descriptor(int descriptor) {
+  __int64 size = _filelengthi64(descriptor);
+  return size >= 0 && _chsize_s(descriptor, size) == 0;
+}
+
+bool settle_descriptor(int descriptor) {
+  int copy = _dup(descriptor);
+  return copy >= 0 && _close(copy) == 0;
+}
 
 void OutputFile::discard() {
-  bool remove =
-      created_ && same_file(identify_path(created_path_.c_str()), identity());
+  bool remove = !emptied_ && created_ &&
+                same_file(identify_path(created_path_.c_str()), identity());
   close_descriptor(descriptor_);
   if (remove) _wunlink(utf16_from_utf8(created_path_).c_str());
 }
@@ -164,6 +215,7 @@ size_t OutputFile::max_spans_per_write() const { return 1; }
 bool OutputFile::write(const ByteSpan* spans, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     if (!write_all(descriptor_, spans[i].data, spans[i].size)) return false;
+    written_ += spans[i].size;
   }
   return true;
 }

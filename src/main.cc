@@ -6,7 +6,9 @@
 // Exit statuses are listed in diagnostics.h.
 #include <cerrno>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,20 +40,38 @@ static_assert(kVersionMessage.substr(0, 2) == "\nv" &&
                   kVersionMessage.substr(2, kVersion.size()) == kVersion &&
                   kVersionMessage.substr(2 + kVersion.size(), 1) == " ",
               "the version message does not match the project version");
-int run(const RunPaths& paths) {
-  InputFile input;
-  if (!input.open(paths.input)) {
-    report_system_error(paths.input, FileAction::kOpen, errno);
-    return kExitFailure;
+// The trailer is the coordinates file's promise that it is whole: it is
+// written only once everything else has reached the file system, and taken
+// back when the file system reports a failure after it.
+int run_on_open_files(const RunPaths& paths, InputFile& input,
+                      OutputFile& coordinates, OutputFile& cleaned) {
+  uint64_t before_trailer = 0;
+  RunCheckpoints checkpoints;
+  checkpoints.before_writing = [&] {
+    return empty_outputs(paths, coordinates, cleaned);
+  };
+  checkpoints.before_trailer = [&] {
+    if (!cleaned.settle()) {
+      report_system_error(paths.cleaned, FileAction::kClose, errno);
+      return false;
+    }
+    if (!input.read_as_opened()) {
+      report_error(paths.input, "changed while it was being read");
+      return false;
+    }
+    before_trailer = coordinates.size_written();
+    return true;
+  };
+  ExtractResult result = extract_places(input, coordinates, cleaned,
+                                        kDefaultBlockSize, checkpoints);
+  bool succeeded = report_extraction(result, paths);
+  bool has_trailer = result.status == ExtractStatus::kComplete ||
+                     result.status == ExtractStatus::kCutShortRecord;
+  if (has_trailer && !coordinates.settle()) {
+    report_system_error(paths.coordinates, FileAction::kClose, errno);
+    coordinates.cut_to(before_trailer);
+    succeeded = false;
   }
-  OutputFile coordinates;
-  OutputFile cleaned;
-  if (!open_outputs(paths, input, coordinates, cleaned)) return kExitFailure;
-
-  bool succeeded =
-      report_extraction(extract_places(input, coordinates, cleaned), paths);
-  // Closing an output is its last write: on some file systems only the
-  // close tells that the data did not fit.
   auto close_file = [&succeeded](auto& file, const char* path) {
     if (!file.close()) {
       report_system_error(path, FileAction::kClose, errno);
@@ -59,9 +79,27 @@ int run(const RunPaths& paths) {
     }
   };
   close_file(input, paths.input);
-  close_file(coordinates, paths.coordinates);
   close_file(cleaned, paths.cleaned);
+  close_file(coordinates, paths.coordinates);
   return succeeded ? kExitSuccess : kExitFailure;
+}
+
+int run(const RunPaths& paths) {
+  try {
+    InputFile input;
+    if (!input.open(paths.input)) {
+      report_system_error(paths.input, FileAction::kOpen, errno);
+      return kExitFailure;
+    }
+    OutputFile coordinates;
+    OutputFile cleaned;
+    if (!open_outputs(paths, input, coordinates, cleaned)) return kExitFailure;
+    return run_on_open_files(paths, input, coordinates, cleaned);
+  } catch (const std::bad_alloc&) {
+    // Outputs that were not emptied yet are discarded on the way out.
+    report_failure(paths.input, FileAction::kRead, "out of memory");
+    return kExitFailure;
+  }
 }
 
 // A wildcard can stand for family trees as easily as for new files:

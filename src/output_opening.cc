@@ -1,6 +1,7 @@
 #include "output_opening.h"
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,7 +35,8 @@ std::string first_line_of(std::string_view head) {
 
 // A shell expands "PlaceHarvest *.ged" into three family trees before the
 // program starts; the second one must not be taken for the coordinates
-// file. Returns false, having said why, when it is no coordinates file.
+// file. Returns false, having said why, when it is no coordinates file or
+// it cannot be told.
 bool check_coordinates_file(const RunPaths& paths, const InputFile& input,
                             FileStart* before) {
   bool readable = look_at_file(paths.coordinates, kHeadShown, before);
@@ -42,10 +44,14 @@ bool check_coordinates_file(const RunPaths& paths, const InputFile& input,
     refuse_as_input(paths, paths.coordinates);
     return false;
   }
-  // A file it cannot read, it cannot judge: writing is then left to decide.
+  if (!readable) {
+    report_failure(
+        paths.coordinates, FileAction::kCheck,
+        std::string(std::strerror(errno)) + "; refusing to overwrite it");
+    return false;
+  }
   std::string text = text_of_start(before->head);
-  if (!readable || !before->identity.regular ||
-      looks_like_coordinates_file(text)) {
+  if (!before->identity.regular || looks_like_coordinates_file(text)) {
     return true;
   }
   report_error(paths.coordinates, "is not a coordinates file (it begins \"" +
@@ -58,6 +64,31 @@ bool open_output(const char* path, OutputFile& output) {
   if (output.open(path)) return true;
   report_system_error(path, FileAction::kCreate, errno);
   return false;
+}
+
+// Two mounts of one file system (a FUSE pass-through, one NFS export
+// mounted twice) show one file under two identities. An output with the
+// input's size, modification time to the system's finest unit, and first
+// bytes is taken for the input; a copy made earlier, or an earlier output,
+// has a modification time of its own. What cannot be read to tell, or is
+// no longer the file that was opened, is taken for the input too.
+bool may_be_input_elsewhere(const RunPaths& paths, const char* output_path,
+                            const FileIdentity& output,
+                            const InputFile& input) {
+  constexpr size_t kCompared = 4096;
+  FileIdentity input_file = input.identity();
+  if (!output.regular || !input_file.regular || output.size == 0 ||
+      output.size != input_file.size ||
+      output.modified != input_file.modified) {
+    return false;
+  }
+  FileStart output_start;
+  FileStart input_start;
+  return !look_at_file(output_path, kCompared, &output_start) ||
+         !look_at_file(paths.input, kCompared, &input_start) ||
+         !same_file(output_start.identity, output) ||
+         !same_file(input_start.identity, input_file) ||
+         output_start.head == input_start.head;
 }
 
 // Checks the opened outputs; returns false, having said why, when they
@@ -77,13 +108,21 @@ bool opened_outputs_are_safe(const RunPaths& paths, const InputFile& input,
     return false;
   }
   FileIdentity input_file = input.identity();
-  if (same_file(coordinates_file, input_file)) {
-    refuse_as_input(paths, paths.coordinates);
-    return false;
-  }
-  if (same_file(cleaned.identity(), input_file)) {
-    refuse_as_input(paths, paths.cleaned);
-    return false;
+  FileIdentity standard_error = standard_error_identity();
+  for (auto [output, path] : {std::pair{coordinates_file, paths.coordinates},
+                              std::pair{cleaned.identity(), paths.cleaned}}) {
+    if (same_file(output, input_file) ||
+        may_be_input_elsewhere(paths, path, output, input)) {
+      refuse_as_input(paths, path);
+      return false;
+    }
+    // Messages written there would land on the output's own bytes.
+    if (same_file(output, standard_error)) {
+      report_error(path,
+                   "is standard error as well, where messages go; refusing "
+                   "to write to it");
+      return false;
+    }
   }
   if (same_file(cleaned.identity(), coordinates_file)) {
     report_error(paths.cleaned, std::string("is the coordinates file ") +
@@ -99,26 +138,40 @@ bool opened_outputs_are_safe(const RunPaths& paths, const InputFile& input,
 bool open_outputs(const RunPaths& paths, const InputFile& input,
                   OutputFile& coordinates, OutputFile& cleaned) {
   FileStart checked;
-  bool safe =
-      check_coordinates_file(paths, input, &checked) &&
+  if (check_coordinates_file(paths, input, &checked) &&
       open_output(paths.coordinates, coordinates) &&
       open_output(paths.cleaned, cleaned) &&
-      opened_outputs_are_safe(paths, input, checked, coordinates, cleaned);
-  if (safe) {
-    for (auto [output, path] : {std::pair{&coordinates, paths.coordinates},
-                                std::pair{&cleaned, paths.cleaned}}) {
-      if (!output->empty()) {
-        report_system_error(path, FileAction::kEmpty, errno);
-        safe = false;
-        break;
-      }
+      opened_outputs_are_safe(paths, input, checked, coordinates, cleaned)) {
+    return true;
+  }
+  cleaned.discard();
+  coordinates.discard();
+  return false;
+}
+
+bool empty_outputs(const RunPaths& paths, OutputFile& coordinates,
+                   OutputFile& cleaned) {
+  const std::pair<OutputFile*, const char*> outputs[] = {
+      {&coordinates, paths.coordinates}, {&cleaned, paths.cleaned}};
+  bool emptied = true;
+  for (auto [output, path] : outputs) {
+    if (!output->can_empty()) {
+      report_system_error(path, FileAction::kEmpty, errno);
+      emptied = false;
+      break;
     }
   }
-  if (!safe) {
+  for (auto [output, path] : outputs) {
+    if (emptied && !output->empty()) {
+      report_system_error(path, FileAction::kEmpty, errno);
+      emptied = false;
+    }
+  }
+  if (!emptied) {
     cleaned.discard();
     coordinates.discard();
   }
-  return safe;
+  return emptied;
 }
 
 }  // namespace placeharvest

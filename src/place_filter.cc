@@ -17,8 +17,9 @@ namespace {
 class Extractor {
  public:
   Extractor(ByteSource& input, ByteSink& coordinates, ByteSink& cleaned,
-            size_t block_size)
-      : coordinates_(coordinates),
+            size_t block_size, const RunCheckpoints& checkpoints)
+      : checkpoints_(checkpoints),
+        coordinates_(coordinates),
         cleaned_(cleaned),
         // Spans still to be written may point into the finder's buffer.
         lines_(input, kPlaceLineMarker, block_size,
@@ -29,7 +30,13 @@ class Extractor {
  private:
   bool failed() const { return coordinates_.failed() || cleaned_.failed(); }
   ExtractResult finish();
+  ExtractResult stopped();
+  ExtractResult failed_write();
+  static bool passes(const std::function<bool()>& checkpoint) {
+    return !checkpoint || checkpoint();
+  }
 
+  const RunCheckpoints& checkpoints_;
   SpanWriter coordinates_;
   SpanWriter cleaned_;
   LineFinder lines_;
@@ -38,6 +45,8 @@ class Extractor {
 
 ExtractResult Extractor::run() {
   lines_.detect_line_ends();
+  if (lines_.read_failed()) return finish();
+  if (!passes(checkpoints_.before_writing)) return stopped();
   for (;;) {
     std::string_view run;
     while (lines_.ordinary_lines(&run)) {
@@ -53,6 +62,21 @@ ExtractResult Extractor::run() {
   return finish();
 }
 
+ExtractResult Extractor::stopped() {
+  ExtractResult result;
+  result.status = ExtractStatus::kStopped;
+  return result;
+}
+
+ExtractResult Extractor::failed_write() {
+  ExtractResult result;
+  const SpanWriter& writer = coordinates_.failed() ? coordinates_ : cleaned_;
+  result.status = coordinates_.failed() ? ExtractStatus::kCoordinatesWriteFailed
+                                        : ExtractStatus::kCleanedWriteFailed;
+  result.error_number = writer.error_number();
+  return result;
+}
+
 ExtractResult Extractor::finish() {
   ExtractResult result;
   if (lines_.read_failed()) {
@@ -60,22 +84,10 @@ ExtractResult Extractor::finish() {
     result.error_number = lines_.read_error_number();
     return result;
   }
-  // The trailer says that the coordinates file is whole, so it follows only
-  // once everything else of both outputs is written.
-  if (coordinates_.flush() && cleaned_.flush()) {
-    write_trailer(coordinates_, lines_.line_end());
-    coordinates_.flush();
-  }
-  if (coordinates_.failed()) {
-    result.status = ExtractStatus::kCoordinatesWriteFailed;
-    result.error_number = coordinates_.error_number();
-    return result;
-  }
-  if (cleaned_.failed()) {
-    result.status = ExtractStatus::kCleanedWriteFailed;
-    result.error_number = cleaned_.error_number();
-    return result;
-  }
+  if (!coordinates_.flush() || !cleaned_.flush()) return failed_write();
+  // The line numbers come from reading the input again, which can fail too:
+  // before the trailer, so that a run that reports a failure never ends
+  // with it.
   PlaceRecordReader& records = records_;
   Position* reported[] = {&records.first_left_out,
                           &records.first_positional_place_line,
@@ -87,6 +99,11 @@ ExtractResult Extractor::finish() {
     result.error_number = errno;
     return result;
   }
+  // The trailer says that the coordinates file is whole, so it follows only
+  // once everything else of both outputs is written and checked.
+  if (!passes(checkpoints_.before_trailer)) return stopped();
+  write_trailer(coordinates_, lines_.line_end());
+  if (!coordinates_.flush()) return failed_write();
   result.left_out_lines = records.left_out_lines;
   result.first_left_out_line = records.first_left_out.line;
   result.positional_place_lines = records.positional_place_lines;
@@ -101,7 +118,8 @@ ExtractResult Extractor::finish() {
 }  // namespace
 
 ExtractResult extract_places(ByteSource& input, ByteSink& coordinates,
-                             ByteSink& cleaned, size_t block_size) {
+                             ByteSink& cleaned, size_t block_size,
+                             const RunCheckpoints& checkpoints) {
   try {
     PeekedSource peeked(input);
     if (!peeked.peek()) {
@@ -112,7 +130,8 @@ ExtractResult extract_places(ByteSource& input, ByteSink& coordinates,
     }
     Encoding encoding = detect_encoding(peeked.peeked());
     if (encoding == Encoding::kBytes) {
-      return Extractor(peeked, coordinates, cleaned, block_size).run();
+      return Extractor(peeked, coordinates, cleaned, block_size, checkpoints)
+          .run();
     }
     // Only the edges know UTF-16: the filter sees its 8-bit form. The
     // cleaned file keeps the input's own mark, which its first line holds.
@@ -120,11 +139,12 @@ ExtractResult extract_places(ByteSource& input, ByteSink& coordinates,
     Utf16Sink coordinates_utf16(coordinates, encoding,
                                 has_byte_order_mark(peeked.peeked(), encoding));
     Utf16Sink cleaned_utf16(cleaned, encoding, false);
-    return Extractor(source, coordinates_utf16, cleaned_utf16, block_size)
+    return Extractor(source, coordinates_utf16, cleaned_utf16, block_size,
+                     checkpoints)
         .run();
   } catch (const std::bad_alloc&) {
-    // A line longer than memory, or a record's values: what was written so
-    // far stays, without the trailer.
+    // The filter's buffers, a line longer than memory, or a record's values:
+    // what was written so far stays, without the trailer.
     ExtractResult result;
     result.status = ExtractStatus::kOutOfMemory;
     return result;

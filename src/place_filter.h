@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "byte_stream.h"
 
@@ -19,6 +20,7 @@ enum class ExtractStatus {
   kCoordinatesWriteFailed,
   kCleanedWriteFailed,
   kOutOfMemory,  // a line or a record did not fit in memory
+  kStopped,      // a checkpoint stopped the run (see RunCheckpoints)
 };
 
 struct ExtractResult {
@@ -42,20 +44,35 @@ struct ExtractResult {
 // The amount read from the input at a time.
 constexpr size_t kDefaultBlockSize = 1024 * 1024;
 
+// What the caller does at two points of a run; each returns false to stop
+// the run there, having said why itself.
+struct RunCheckpoints {
+  // Once the filter's memory is had and the input's first block read,
+  // before anything is written: where the caller empties its outputs, so
+  // that what can fail first fails before anything has changed.
+  std::function<bool()> before_writing;
+  // Once both sinks have been handed everything but the trailer and the
+  // line numbers of the report are counted: where the caller makes sure
+  // that the outputs and the input are as they should be.
+  std::function<bool()> before_trailer;
+};
+
 // Reads `input` to its end and splits it: each place record becomes a
 // block in `coordinates` (see place_record.h and coordinates_block.h), and
 // every other line goes to `cleaned` unchanged. "0 TLR" ends `coordinates`
-// once everything before it is written, and never after a failure, so that
-// a cut-off file does not look whole. The file's line ends are those of
-// line_finder.h.
-// Memory is bounded by twice the larger of `block_size` and the longest
-// line, plus the coordinate values of one record. `block_size` must be at
-// least 1; small values exist to test the block handling.
-// On a failure the filter stops at once and says which stream failed; when
-// memory runs out it says so (kOutOfMemory) instead of throwing.
+// once everything before it is written and both checkpoints have passed,
+// and never after a failure, so that a cut-off file does not look whole.
+// Nothing is written before `checkpoints.before_writing` has passed, and
+// nothing after a failure to get memory or to read the first block. The file's
+// line ends are those of line_finder.h. Memory is bounded by twice the larger
+// of `block_size` and the longest line, plus the coordinate values of one
+// record. `block_size` must be at least 1; small values exist to test the block
+// handling. On a failure the filter stops at once and says which stream failed;
+// when memory runs out it says so (kOutOfMemory) instead of throwing.
 ExtractResult extract_places(ByteSource& input, ByteSink& coordinates,
                              ByteSink& cleaned,
-                             size_t block_size = kDefaultBlockSize);
+                             size_t block_size = kDefaultBlockSize,
+                             const RunCheckpoints& checkpoints = {});
 
 }  // namespace placeharvest
 

@@ -126,18 +126,19 @@ size_t PlaceRecordReader::read_by_tags(LineFinder& lines) {
     bool first = tag == kMap     ? !had_map_line
                  : tag != kNoTag ? !block_.has_value[tag]
                                  : false;
+    // The MAP line's own text has no place in the block, whose "3 MAP"
+    // stands alone: a line that has some is left out like any other.
+    bool left_out = !first || (tag == kMap && !value.empty());
     if (first) {
       if (tag == kMap) {
-        // The MAP line's own text is not written: "3 MAP" is the block's.
         had_map_line = true;
       } else {
         block_.has_value[tag] = true;
         keep(block_.values[tag], value, line, lines);
       }
       block_.has_map = true;
-    } else if (left_out_lines++ == 0) {
-      first_left_out = lines.position();
     }
+    if (left_out && left_out_lines++ == 0) first_left_out = lines.position();
     lines.take_line(line);
   }
   return taken;

@@ -8,8 +8,8 @@
 //    every line up to the next level-0 line, read by their GEDCOM tags in
 //    any order. "3 MAP" follows when it has a MAP, LATI, LONG, ZOOM or PLEV
 //    line, then the value of the first line of each of LATI, LONG, ZOOM and
-//    PLEV that it has. Its other lines go to neither output, and are
-//    counted.
+//    PLEV that it has. Its other lines, and a MAP line that has text of its
+//    own, go to neither output, and are counted.
 //  - Any other place line opens a record of at most six lines taken by
 //    position: "3 MAP" for its second line, then the text after the 7th
 //    byte of each of the next four lines as LATI, LONG, ZOOM and PLEV.

@@ -79,6 +79,8 @@ bool report_extraction(const ExtractResult& result, const RunPaths& paths) {
       report_system_error(paths.cleaned, FileAction::kWrite,
                           result.error_number);
       return false;
+    case ExtractStatus::kStopped:  // the checkpoint said why
+      return false;
   }
   return false;
 }

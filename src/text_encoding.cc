@@ -109,11 +109,19 @@ Encoding detect_encoding(std::string_view start) {
   if (start.size() < 2) return Encoding::kBytes;
   unsigned char first = byte_at(start, 0);
   unsigned char second = byte_at(start, 1);
-  if ((first == 0xFF && second == 0xFE) || (first == '0' && second == 0)) {
-    return Encoding::kUtf16LittleEndian;
-  }
-  if ((first == 0xFE && second == 0xFF) || (first == 0 && second == '0')) {
-    return Encoding::kUtf16BigEndian;
+  if (first == 0xFF && second == 0xFE) return Encoding::kUtf16LittleEndian;
+  if (first == 0xFE && second == 0xFF) return Encoding::kUtf16BigEndian;
+  // Without a mark: the "0" that begins every GEDCOM file, as a UTF-16
+  // unit, after any empty lines.
+  for (Encoding encoding :
+       {Encoding::kUtf16LittleEndian, Encoding::kUtf16BigEndian}) {
+    size_t ascii_at = encoding == Encoding::kUtf16LittleEndian ? 0 : 1;
+    for (size_t at = 0; at + 2 <= start.size(); at += 2) {
+      unsigned char ascii = byte_at(start, at + ascii_at);
+      if (byte_at(start, at + 1 - ascii_at) != 0) break;
+      if (ascii == '0') return encoding;
+      if (ascii != '\r' && ascii != '\n') break;
+    }
   }
   return Encoding::kBytes;
 }
@@ -144,7 +152,7 @@ std::string text_of_start(std::string_view start) {
 }
 
 bool PeekedSource::peek() {
-  char bytes[2];
+  char bytes[kDetectedFrom];
   while (peeked_.size() < sizeof bytes) {
     long long got = input_.read(bytes, sizeof bytes - peeked_.size());
     if (got < 0) return false;

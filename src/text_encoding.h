@@ -27,10 +27,14 @@ namespace placeharvest {
 
 enum class Encoding { kBytes, kUtf16LittleEndian, kUtf16BigEndian };
 
-// The encoding of a file that begins with `start` (its first two bytes are
-// enough): UTF-16 with the byte-order mark FF FE or FE FF, or without one
-// when it begins with "0" and a zero byte, or a zero byte and "0", as every
-// GEDCOM file begins; bytes otherwise.
+// How many of a file's first bytes detect_encoding() looks at.
+inline constexpr size_t kDetectedFrom = 64;
+
+// The encoding of a file that begins with `start` (its first kDetectedFrom
+// bytes are enough): UTF-16 with the byte-order mark FF FE or FE FF, or
+// without one when its first unit that is not a CR or LF is "0" with a zero
+// byte (after it, or in front of it), as every GEDCOM file begins; bytes
+// otherwise.
 Encoding detect_encoding(std::string_view start);
 // True when `start` begins with the byte-order mark of `encoding`.
 bool has_byte_order_mark(std::string_view start, Encoding encoding);
@@ -45,8 +49,8 @@ std::string text_of_start(std::string_view start);
 class PeekedSource final : public ByteSource {
  public:
   explicit PeekedSource(ByteSource& input) : input_(input) {}
-  // Reads the first bytes, up to two. Returns false on a read error, with
-  // errno set.
+  // Reads the first bytes, up to kDetectedFrom. Returns false on a read
+  // error, with errno set.
   bool peek();
   std::string_view peeked() const { return peeked_; }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #endif
 
@@ -152,6 +153,11 @@ TEST_F(EndToEnd, ReportsFilesThatCannotBeUsed) {
       {{"missing.ged", "c.ged", "r.ged"},
        "PlaceHarvest: missing.ged: cannot open: No such file or directory\n",
        {"in.ged", "keep.ged"}},
+      // A name cannot forge a message line or act on the terminal.
+      {{"a\nPlaceHarvest: \x1b[31mx\x7f\xff.ged", "c.ged", "r.ged"},
+       "PlaceHarvest: a\\nPlaceHarvest: \\033[31mx\\177\\xFF.ged: cannot "
+       "open: No such file or directory\n",
+       {"in.ged", "keep.ged"}},
       {{"folder", "c.ged", "r.ged"},
        "PlaceHarvest: folder: cannot open: Is a directory\n",
        {"in.ged", "keep.ged"}},
@@ -199,6 +205,8 @@ TEST_F(EndToEnd, ChangesNoFileWhenARunIsRefusedOrAnOutputCannotBeOpened) {
   write_file(path("bertil.ged"), "0 HEAD\r\n1 SOUR Bertil\r\n0 TRLR\r\n");
   write_file(path("cecilia.ged"), kInput);
   write_file(path("c.ged"), "2 PLAC Old\n0 TLR\n");
+  // Shown raw, it would set the window's title and hide what follows.
+  write_file(path("title.ged"), "\x1b]0;x\x07\x1b[8m0 HEAD\n");
   fs::create_directory(path("folder"));
 #ifdef _WIN32
   const std::string kFolderRefused = "cannot create: Permission denied";
@@ -209,6 +217,9 @@ TEST_F(EndToEnd, ChangesNoFileWhenARunIsRefusedOrAnOutputCannotBeOpened) {
       {{"anna.ged", "bertil.ged", "cecilia.ged"},
        "PlaceHarvest: bertil.ged: is not a coordinates file (it begins "
        "\"0 HEAD\"); refusing to overwrite it\n"},
+      {{"anna.ged", "title.ged", "r.ged"},
+       "PlaceHarvest: title.ged: is not a coordinates file (it begins "
+       "\"\\033]0;x\\007\\033[8m0 HEAD\"); refusing to overwrite it\n"},
       {{"anna.ged", "c.ged", "no/r.ged"},
        "PlaceHarvest: no/r.ged: cannot create: No such file or directory\n"},
       {{"anna.ged", "c.ged", "folder"},
@@ -221,8 +232,8 @@ TEST_F(EndToEnd, ChangesNoFileWhenARunIsRefusedOrAnOutputCannotBeOpened) {
 // What it wrote itself, or began to write, it writes over again.
 TEST_F(EndToEnd, WritesOverAnEarlierCoordinatesFile) {
   write_file(path("in.ged"), kInput);
-  for (const std::string& earlier :
-       {""s, "2 PL"s, "0 TLR\r\n"s, kCoordinates}) {
+  for (const std::string& earlier : {""s, "2 PL"s, "0 TLR\r\n"s, kCoordinates,
+                                     "\xef\xbb\xbf" + kCoordinates}) {
     write_file(path("c.ged"), earlier);
     Outcome outcome = run({"in.ged", "c.ged", "r.ged"});
     EXPECT_EQ(outcome.status, 0) << earlier;
@@ -240,6 +251,8 @@ TEST_F(EndToEnd, RefusesToWriteOverTheInputOrBothOutputsIntoOneFile) {
   fs::create_symlink("in.ged", path("soft.ged"));
   fs::create_symlink("new.ged", path("to-new.ged"));
   fs::create_symlink("target.ged", path("link.ged"));
+  fs::copy_file(path("in.ged"), path("twin.ged"));
+  fs::last_write_time(path("twin.ged"), fs::last_write_time(path("in.ged")));
   const std::string refusal = "; refusing to overwrite it\n";
   expect_refusals({
       {{"in.ged", "in.ged", "r.ged"},
@@ -256,11 +269,24 @@ TEST_F(EndToEnd, RefusesToWriteOverTheInputOrBothOutputsIntoOneFile) {
       {{"in.ged", "new.ged", "to-new.ged"},
        "PlaceHarvest: to-new.ged: is the coordinates file new.ged as well; "
        "refusing to write both into it\n"},
+      // Messages would land on the file's own bytes.
+      {{"in.ged", "c.ged", "/dev/stderr"},
+       "PlaceHarvest: /dev/stderr: is standard error as well, where messages "
+       "go; refusing to write to it\n"},
+      // As a second mount would show it: another identity, the same size,
+      // time and bytes.
+      {{"in.ged", "c.ged", "twin.ged"},
+       "PlaceHarvest: twin.ged: is the input file in.ged" + refusal},
       // The link stays, and the file made where it points is gone again.
       {{"in.ged", "link.ged", "target.ged"},
        "PlaceHarvest: target.ged: is the coordinates file link.ged as well; "
        "refusing to write both into it\n"},
   });
+  // A copy with a time of its own, like an earlier output, is written over.
+  fs::last_write_time(path("twin.ged"), fs::last_write_time(path("in.ged")) -
+                                            std::chrono::seconds(1));
+  EXPECT_EQ(run({"in.ged", "c.ged", "twin.ged"}).status, 0);
+  EXPECT_EQ(read_file(path("twin.ged")), kCleaned);
 }
 
 // The program holding a FIFO's write end would never see its input end.
@@ -324,7 +350,9 @@ TEST_F(EndToEnd, KeepsMessagesOutOfItsFilesWhenStandardDescriptorsAreClosed) {
 }
 
 // A file-size limit and a line longer than memory allows end the run like
-// any failure: one message, status 2, and no trailer.
+// any failure: one message, status 2, and no trailer. Memory too small for
+// the run's buffers is found before any file has changed, and a very small
+// stack is enough.
 TEST_F(EndToEnd, ReportsLimitsLikeAnyOtherFailure) {
   write_file(path("big.ged"), big_input());
   Outcome outcome =
@@ -347,6 +375,29 @@ TEST_F(EndToEnd, ReportsLimitsLikeAnyOtherFailure) {
             "PlaceHarvest: long.ged: cannot read: out of memory\n");
   EXPECT_EQ(read_file(path("c.ged")),
             kCoordinates.substr(0, kCoordinates.size() - 6));
+  write_file(path("in.ged"), kInput);
+  // From too little to start the program at all (status 127) to enough.
+  for (int kib = 4000; kib <= 16000; kib += 1000) {
+    write_file(path("c.ged"), "2 PLAC Old\n");
+    write_file(path("r.ged"), "0 HEAD\n");
+    std::string limited = "ulimit -v " + std::to_string(kib) +
+                          " && \"$PLACEHARVEST\" in.ged c.ged r.ged";
+    outcome = run_shell(limited);
+    bool ran = outcome.status == 0;
+    if (outcome.status == 2) {
+      EXPECT_EQ(outcome.error,
+                "PlaceHarvest: in.ged: cannot read: out of "
+                "memory\n")
+          << kib;
+    } else if (!ran) {
+      EXPECT_EQ(outcome.status, 127) << kib << outcome.error;
+    }
+    EXPECT_EQ(read_file(path("c.ged")), ran ? kCoordinates : "2 PLAC Old\n");
+    EXPECT_EQ(read_file(path("r.ged")), ran ? kCleaned : "0 HEAD\n");
+  }
+  outcome = run_shell("ulimit -s 20 && \"$PLACEHARVEST\" in.ged c.ged r.ged");
+  EXPECT_EQ(outcome.status, 0) << outcome.error;
+  EXPECT_EQ(read_file(path("c.ged")), kCoordinates);
 #endif
 }
 #endif
@@ -365,8 +416,10 @@ TEST_F(EndToEnd, WritesToDevices) {
 
 #ifndef _WIN32
 // Every failure of a system call below the program is reported with status
-// 2, and the input stays as it was. A library loaded into the program makes
-// the chosen call fail (see fault_injection.cc).
+// 2; the input stays as it was; earlier outputs stay as they were when the
+// failure comes before anything was written, and the coordinates file
+// never ends with the trailer after a failure. A library loaded into the
+// program makes the chosen call fail (see fault_injection.cc).
 TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
 #ifndef PLACEHARVEST_FAULT_LIBRARY
   GTEST_SKIP() << "fault injection needs a build without sanitizers";
@@ -375,36 +428,65 @@ TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
     GTEST_SKIP() << "fault injection does not work under a wrapper";
   }
   const std::string input = big_input();
-  write_file(path("big.ged"), input);
   // Its line number is counted by reading the file again.
-  write_file(path("cut.ged"), input + "0 _PLAC Ystad\n");
+  const std::string cut_short = input + "0 _PLAC Ystad\n";
+  const std::string earlier_coordinates = "2 PLAC Old\n0 TLR\n";
+  const std::string earlier_cleaned = "0 HEAD\n0 TRLR\n";
   const std::string no_space = ": cannot write: No space left on device\n";
   const std::string cannot_close = ": cannot close: Input/output error\n";
   const std::string cannot_read = ": cannot read: Input/output error\n";
+  const std::string cannot_empty = ": cannot empty: Operation not permitted\n";
   const std::string piped =
       "cat big.ged | \"$PLACEHARVEST\" /dev/stdin c.ged r.ged";
   struct Case {
     std::string fault;
     std::string error;
-    std::string shell_command;
+    bool outputs_kept = false;  // both earlier outputs as they were
+    std::string shell_command = "";
+    bool input_changes = false;
   } cases[] = {
-      {"c.ged:write:1", "PlaceHarvest: c.ged" + no_space, ""},
-      {"c.ged:write:3", "PlaceHarvest: c.ged" + no_space, ""},
-      {"c.ged:close:1", "PlaceHarvest: c.ged" + cannot_close, ""},
-      {"r.ged:write:1", "PlaceHarvest: r.ged" + no_space, ""},
-      {"r.ged:write:3", "PlaceHarvest: r.ged" + no_space, ""},
-      {"r.ged:close:1", "PlaceHarvest: r.ged" + cannot_close, ""},
-      {"big.ged:close:1", "PlaceHarvest: big.ged" + cannot_close, ""},
-      {"big.ged:read:1", "PlaceHarvest: big.ged" + cannot_read, ""},
-      {"big.ged:read:3", "PlaceHarvest: big.ged" + cannot_read, ""},
-      {"cut.ged:read-again:1", "PlaceHarvest: cut.ged" + cannot_read,
+      {"c.ged:write:1", "PlaceHarvest: c.ged" + no_space},
+      {"c.ged:write:3", "PlaceHarvest: c.ged" + no_space},
+      {"c.ged:write-nothing:2",
+       "PlaceHarvest: c.ged: cannot write: Input/output error\n"},
+      // What closing reports comes before the trailer is trusted (the first
+      // close is that of the look at its start).
+      {"c.ged:close:2", "PlaceHarvest: c.ged" + cannot_close},
+      {"r.ged:write:1", "PlaceHarvest: r.ged" + no_space},
+      {"r.ged:write:3", "PlaceHarvest: r.ged" + no_space},
+      {"r.ged:close:1", "PlaceHarvest: r.ged" + cannot_close},
+      {"big.ged:read:3", "PlaceHarvest: big.ged" + cannot_read},
+      {"cut.ged:read-again:1", "PlaceHarvest: cut.ged" + cannot_read, false,
        "\"$PLACEHARVEST\" cut.ged c.ged r.ged"},
-      {"/dev/stdin:read:3", "PlaceHarvest: /dev/stdin" + cannot_read, piped},
+      {"/dev/stdin:read:3", "PlaceHarvest: /dev/stdin" + cannot_read, false,
+       piped},
+      {"big.ged:grow:2",
+       "PlaceHarvest: big.ged: changed while it was being read\n", false, "",
+       true},
+      {"big.ged:shrink:2",
+       "PlaceHarvest: big.ged: changed while it was being read\n", false, "",
+       true},
+      // Before anything is written: nothing has changed.
+      {"big.ged:read:1", "PlaceHarvest: big.ged" + cannot_read, true},
+      {"c.ged:read:1",
+       "PlaceHarvest: c.ged: cannot be read to check that it is a "
+       "coordinates file: Input/output error; refusing to overwrite it\n",
+       true},
+      {"c.ged:truncate:1", "PlaceHarvest: c.ged" + cannot_empty, true},
+      {"r.ged:truncate:1", "PlaceHarvest: r.ged" + cannot_empty, true},
+      // The name vanishes after it was found to exist, and comes back as a
+      // link to the input: the input is opened, refused, and not removed.
+      {"link.ged:relink:2:big.ged",
+       "PlaceHarvest: link.ged: is the input file big.ged; refusing to "
+       "overwrite it\n",
+       true,
+       "ln -sf big.ged link.ged && \"$PLACEHARVEST\" big.ged c.ged link.ged"},
   };
   for (const Case& c : cases) {
-    // The faults count calls on the outputs from their first opening.
-    fs::remove(path("c.ged"));
-    fs::remove(path("r.ged"));
+    write_file(path("big.ged"), input);
+    write_file(path("cut.ged"), cut_short);
+    write_file(path("c.ged"), earlier_coordinates);
+    write_file(path("r.ged"), earlier_cleaned);
     std::vector<std::string> environment = {
         "LD_PRELOAD="s + PLACEHARVEST_FAULT_LIBRARY,
         "PLACEHARVEST_FAULT=" + c.fault};
@@ -413,7 +495,17 @@ TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
                           : run_shell(c.shell_command, environment);
     EXPECT_EQ(outcome.status, 2) << c.fault;
     EXPECT_EQ(outcome.error, c.error) << c.fault;
-    EXPECT_EQ(read_file(path("big.ged")), input) << c.fault;
+    if (!c.input_changes) {
+      EXPECT_EQ(read_file(path("big.ged")), input) << c.fault;
+    }
+    EXPECT_EQ(read_file(path("cut.ged")), cut_short) << c.fault;
+    std::string coordinates = read_file(path("c.ged"));
+    if (c.outputs_kept) {
+      EXPECT_EQ(coordinates, earlier_coordinates) << c.fault;
+      EXPECT_EQ(read_file(path("r.ged")), earlier_cleaned) << c.fault;
+    } else {
+      EXPECT_EQ(coordinates.find("0 TLR"), std::string::npos) << c.fault;
+    }
   }
 #endif
 }

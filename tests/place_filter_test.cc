@@ -202,11 +202,12 @@ const std::vector<Case> kTaggedRecords = {
      "2 LATI N63.8\n2 LONG E20.3\n0 TRLR\n",
      "2 PLAC Ume\xc3\xa5\n3 MAP\n4 LATI N63.8\n4 LONG E20.3\n0 TLR\n",
      "0 TRLR\n", 3, 2},
-    {"all five tags in another order, and the first of each counts",
-     "0 _PLAC A\n2 PLEV 3\n1 MAP x\n2 ZOOM 9\n2 LATI N1\n2 LATI N2\n"
-     "1 MAP\n2 LONG E1\n0 TRLR\n",
+    {"all five tags in another order, the first of each counts, and the "
+     "text on a MAP line is left out",
+     "0 _PLAC A\n2 PLEV 3\n1 MAP 59.48,18.29 see note\n2 ZOOM 9\n"
+     "2 LATI N1\n2 LATI N2\n1 MAP\n2 LONG E1\n0 TRLR\n",
      "2 PLAC A\n3 MAP\n4 LATI N1\n4 LONG E1\n4 ZOOM 9\n4 PLEV 3\n0 TLR\n",
-     "0 TRLR\n", 2, 6},
+     "0 TRLR\n", 3, 3},
     {"the shape of a tag line",
      "0 _PLAC A\n12 LATI N1 and more\n1 @M1@ LONG E1\n2 lati x\n"
      " 2 LATI y\n2 LATITUDE z\n2 LONG\n2  ZOOM 1\n1 @M2 ZOOM 2\n"

@@ -95,10 +95,14 @@ ReferenceSplit reference_split(const std::string& input) {
         std::string tag = tag_of(lines[next].text, &value);
         size_t k = 0;
         while (k < 5 && coordinate_tags[k] != tag) ++k;
-        if (k < 5 && !seen[k]) {
+        bool first = k < 5 && !seen[k];
+        if (first) {
           seen[k] = true;
           values[k] = value + ending_of(lines[next]);
-        } else if (split.left_out_lines++ == 0) {
+        }
+        // Text on a MAP line has no place in the block either.
+        bool map_text = k == 0 && !value.empty();
+        if ((!first || map_text) && split.left_out_lines++ == 0) {
           split.first_left_out_line = next + 1;
         }
       }

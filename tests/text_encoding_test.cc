@@ -41,6 +41,8 @@ TEST(Utf16, SplitsAsTheSameTextInUtf8Does) {
       "0 HEAD\r\r0 _PLAC V\xc3\xa4xj\xc3\xb6\r1 MAP\r2 LATI N56.88\r0 TRLR\r",
       // A record cut short by the end of the file.
       "0 HEAD\n0 _PLAC \xc3\x85m\xc3\xa5l\n1 MAP\n2 LATI N59",
+      // Empty lines first: without a mark, told by the "0" after them.
+      "\r\n\r\n0 HEAD\r\n0 _PLAC Ume\xc3\xa5\r\n1 MAP\r\n2 LATI N63\r\n",
   };
   const std::string kUtf8Mark = "\xef\xbb\xbf";
   for (const std::string& text : kTexts) {
