@@ -50,9 +50,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   StringSource source(input, piece, SIZE_MAX, mode == 2);
   StringSink coordinates(SIZE_MAX, max_spans);
   StringSink cleaned(SIZE_MAX, max_spans);
-  ExtractResult result =
-      extract_places(source, coordinates, cleaned, block_size);
   ReferenceSplit expected = reference_split_file(input);
+  // Nothing is written before the first checkpoint, and everything but
+  // the trailer before the second.
+  RunCheckpoints checkpoints;
+  bool may_write = false;
+  checkpoints.before_writing = [&] {
+    if (!coordinates.text.empty() || !cleaned.text.empty()) {
+      fail("written before the outputs were ready");
+    }
+    return may_write = true;
+  };
+  checkpoints.before_trailer = [&] {
+    const std::string& whole = expected.coordinates;
+    if (!may_write || cleaned.text != expected.cleaned ||
+        coordinates.text.size() >= whole.size() ||
+        whole.compare(0, coordinates.text.size(), coordinates.text) != 0) {
+      fail("outputs before the trailer");
+    }
+    return true;
+  };
+  ExtractResult result = extract_places(source, coordinates, cleaned,
+                                        block_size, checkpoints);
 
   if (coordinates.text != expected.coordinates) fail("coordinates file");
   if (cleaned.text != expected.cleaned) fail("cleaned file");
