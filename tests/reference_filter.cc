@@ -237,16 +237,26 @@ ReferenceSplit reference_split_file(const std::string& file) {
   if (file.size() < 2) return reference_split(file);
   unsigned char first = static_cast<unsigned char>(file[0]);
   unsigned char second = static_cast<unsigned char>(file[1]);
-  bool little =
-      (first == 0xFF && second == 0xFE) || (first == '0' && second == 0);
-  bool big = (first == 0xFE && second == 0xFF) || (first == 0 && second == '0');
-  if (!little && !big) return reference_split(file);
-  std::u16string units;
-  for (size_t i = 0; i + 1 < file.size(); i += 2) {
+  auto unit_at = [&](size_t i, bool little_endian) {
     unsigned char a = static_cast<unsigned char>(file[i]);
     unsigned char b = static_cast<unsigned char>(file[i + 1]);
-    units += static_cast<char16_t>(little ? a | b << 8 : a << 8 | b);
-  }
+    return static_cast<char16_t>(little_endian ? a | b << 8 : a << 8 | b);
+  };
+  // Without a mark: the first unit of the first 64 bytes that is not CR or
+  // LF is "0".
+  auto begins_with_zero = [&](bool little_endian) {
+    for (size_t i = 0; i + 1 < file.size() && i < 64; i += 2) {
+      char16_t unit = unit_at(i, little_endian);
+      if (unit != u'\r' && unit != u'\n') return unit == u'0';
+    }
+    return false;
+  };
+  bool little = (first == 0xFF && second == 0xFE) || begins_with_zero(true);
+  bool big = !little &&
+             ((first == 0xFE && second == 0xFF) || begins_with_zero(false));
+  if (!little && !big) return reference_split(file);
+  std::u16string units;
+  for (size_t i = 0; i + 1 < file.size(); i += 2) units += unit_at(i, little);
   bool odd = file.size() % 2 == 1;
   ReferenceSplit split = reference_split(
       reference_eight_bit_form(units, odd, odd ? file.back() : 0));
