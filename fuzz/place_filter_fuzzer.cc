@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     return true;
   };
-  ExtractResult result = extract_places(source, coordinates, cleaned,
-                                        block_size, checkpoints);
+  ExtractResult result =
+      extract_places(source, coordinates, cleaned, block_size, checkpoints);
 
   if (coordinates.text != expected.coordinates) fail("coordinates file");
   if (cleaned.text != expected.cleaned) fail("cleaned file");

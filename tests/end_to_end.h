@@ -166,6 +166,10 @@ class EndToEnd : public ::testing::Test {
   // Runs the program with `arguments` as the rest of its command line,
   // exactly as written (a console user's quotes and wildcards included).
   Outcome run_command_line(const std::string& arguments) const {
+    return run_command_line(fs::u8path(arguments).wstring());
+  }
+  // The same with UTF-16 arguments, which may hold what UTF-8 cannot.
+  Outcome run_command_line(const std::wstring& arguments) const {
     fs::path error = folder_ / ".stderr";
     fs::path output = folder_ / ".stdout";
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
@@ -183,8 +187,7 @@ class EndToEnd : public ::testing::Test {
     startup.hStdError = error_file;
     PROCESS_INFORMATION process{};
     fs::path program = fs::u8path(PLACEHARVEST_PROGRAM);
-    std::wstring line =
-        L"\"" + program.wstring() + L"\"" + fs::u8path(arguments).wstring();
+    std::wstring line = L"\"" + program.wstring() + L"\"" + arguments;
     DWORD status = 127;
     // Under wine, starting a process now and then fails for a moment; the
     // program itself has not run then, so trying again is safe.

@@ -153,11 +153,6 @@ TEST_F(EndToEnd, ReportsFilesThatCannotBeUsed) {
       {{"missing.ged", "c.ged", "r.ged"},
        "PlaceHarvest: missing.ged: cannot open: No such file or directory\n",
        {"in.ged", "keep.ged"}},
-      // A name cannot forge a message line or act on the terminal.
-      {{"a\nPlaceHarvest: \x1b[31mx\x7f\xff.ged", "c.ged", "r.ged"},
-       "PlaceHarvest: a\\nPlaceHarvest: \\033[31mx\\177\\xFF.ged: cannot "
-       "open: No such file or directory\n",
-       {"in.ged", "keep.ged"}},
       {{"folder", "c.ged", "r.ged"},
        "PlaceHarvest: folder: cannot open: Is a directory\n",
        {"in.ged", "keep.ged"}},
@@ -173,6 +168,11 @@ TEST_F(EndToEnd, ReportsFilesThatCannotBeUsed) {
   cases.insert(
       cases.end(),
       {
+          // A name cannot forge a message line or act on the terminal.
+          {{"a\nPlaceHarvest: \x1b[31mx\x7f\xff.ged", "c.ged", "r.ged"},
+           "PlaceHarvest: a\\nPlaceHarvest: \\033[31mx\\177\\xFF.ged: "
+           "cannot open: No such file or directory\n",
+           {"in.ged", "keep.ged"}},
           {{"in.ged", "/dev/full", "r.ged"},
            "PlaceHarvest: /dev/full: cannot write: No space left on device\n",
            {"in.ged", "keep.ged", "r.ged"}},

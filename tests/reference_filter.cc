@@ -252,8 +252,8 @@ ReferenceSplit reference_split_file(const std::string& file) {
     return false;
   };
   bool little = (first == 0xFF && second == 0xFE) || begins_with_zero(true);
-  bool big = !little &&
-             ((first == 0xFE && second == 0xFF) || begins_with_zero(false));
+  bool big =
+      !little && ((first == 0xFE && second == 0xFF) || begins_with_zero(false));
   if (!little && !big) return reference_split(file);
   std::u16string units;
   for (size_t i = 0; i + 1 < file.size(); i += 2) units += unit_at(i, little);

@@ -100,6 +100,23 @@ TEST_F(EndToEnd, OpensFilesNamedBeyondTheAnsiCodePage) {
                     "file or directory\n"));
 }
 
+// NTFS allows a name that holds half of a surrogate pair. It is used as
+// given, never turned into another name, one that may exist.
+TEST_F(EndToEnd, UsesANameWithALoneSurrogateAsGiven) {
+  write_file(path("in.ged"), kInput);
+  const std::string replaced = "t\xef\xbf\xbd.ged";  // U+FFFD in its place
+  write_file(path(replaced), "keep");
+  Outcome outcome =
+      run_command_line(std::wstring(L" in.ged c.txt t\xD800.ged"));
+  EXPECT_EQ(read_file(path(replaced)), "keep");
+  // Whether this file system can hold the name or not.
+  if (outcome.status == 0) {
+    EXPECT_EQ(read_file(folder_ / L"t\xD800.ged"), kCleaned);
+  } else {
+    EXPECT_EQ(outcome.status, 2) << outcome.error;
+  }
+}
+
 TEST_F(EndToEnd, RefusesToWriteOverTheInputUnderAnotherName) {
   write_file(path("in.ged"), kInput);
   fs::create_hard_link(path("in.ged"), path("hard.ged"));
