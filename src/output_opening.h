@@ -6,14 +6,9 @@
 #define PLACEHARVEST_OUTPUT_OPENING_H_
 
 #include "file_io.h"
+#include "run_paths.h"
 
 namespace placeharvest {
-
-struct RunPaths {
-  const char* input;
-  const char* coordinates;
-  const char* cleaned;
-};
 
 // Opens both outputs, given the open input, without changing them. Refuses,
 // with a message, an output that is the input (by its identity, or, where

@@ -104,6 +104,7 @@ ExtractResult Extractor::finish() {
   if (!passes(checkpoints_.before_trailer)) return stopped();
   write_trailer(coordinates_, lines_.line_end());
   if (!coordinates_.flush()) return failed_write();
+  result.place_records = records.place_records;
   result.left_out_lines = records.left_out_lines;
   result.first_left_out_line = records.first_left_out.line;
   result.positional_place_lines = records.positional_place_lines;
@@ -115,33 +116,41 @@ ExtractResult Extractor::finish() {
   return result;
 }
 
+ExtractResult extract_unguarded(ByteSource& input, ByteSink& coordinates,
+                                ByteSink& cleaned, size_t block_size,
+                                const RunCheckpoints& checkpoints) {
+  PeekedSource peeked(input);
+  if (!peeked.peek()) {
+    ExtractResult result;
+    result.status = ExtractStatus::kReadFailed;
+    result.error_number = errno;
+    return result;
+  }
+  Encoding encoding = detect_encoding(peeked.peeked());
+  if (encoding == Encoding::kBytes) {
+    return Extractor(peeked, coordinates, cleaned, block_size, checkpoints)
+        .run();
+  }
+  // Only the edges know UTF-16: the filter sees its 8-bit form. The
+  // cleaned file keeps the input's own mark, which its first line holds.
+  Utf16Source source(peeked, encoding);
+  Utf16Sink coordinates_utf16(coordinates, encoding,
+                              has_byte_order_mark(peeked.peeked(), encoding));
+  Utf16Sink cleaned_utf16(cleaned, encoding, false);
+  return Extractor(source, coordinates_utf16, cleaned_utf16, block_size,
+                   checkpoints)
+      .run();
+}
+
 }  // namespace
 
 ExtractResult extract_places(ByteSource& input, ByteSink& coordinates,
                              ByteSink& cleaned, size_t block_size,
                              const RunCheckpoints& checkpoints) {
+#if defined(__cpp_exceptions)
   try {
-    PeekedSource peeked(input);
-    if (!peeked.peek()) {
-      ExtractResult result;
-      result.status = ExtractStatus::kReadFailed;
-      result.error_number = errno;
-      return result;
-    }
-    Encoding encoding = detect_encoding(peeked.peeked());
-    if (encoding == Encoding::kBytes) {
-      return Extractor(peeked, coordinates, cleaned, block_size, checkpoints)
-          .run();
-    }
-    // Only the edges know UTF-16: the filter sees its 8-bit form. The
-    // cleaned file keeps the input's own mark, which its first line holds.
-    Utf16Source source(peeked, encoding);
-    Utf16Sink coordinates_utf16(coordinates, encoding,
-                                has_byte_order_mark(peeked.peeked(), encoding));
-    Utf16Sink cleaned_utf16(cleaned, encoding, false);
-    return Extractor(source, coordinates_utf16, cleaned_utf16, block_size,
-                     checkpoints)
-        .run();
+    return extract_unguarded(input, coordinates, cleaned, block_size,
+                             checkpoints);
   } catch (const std::bad_alloc&) {
     // The filter's buffers, a line longer than memory, or a record's values:
     // what was written so far stays, without the trailer.
@@ -149,6 +158,12 @@ ExtractResult extract_places(ByteSource& input, ByteSink& coordinates,
     result.status = ExtractStatus::kOutOfMemory;
     return result;
   }
+#else
+  // Built without exceptions (WebAssembly), the platform's operator new
+  // reports running out of memory itself and ends the run.
+  return extract_unguarded(input, coordinates, cleaned, block_size,
+                           checkpoints);
+#endif
 }
 
 }  // namespace placeharvest

@@ -30,6 +30,9 @@ struct ExtractResult {
   // With kCutShortRecord: the 1-based line number of the place line that
   // began the record the input ended in.
   uint64_t cut_short_record_line = 0;
+  // With kComplete and kCutShortRecord: how many place records became
+  // blocks of the coordinates file.
+  uint64_t place_records = 0;
   // With kComplete and kCutShortRecord: how many lines of level-0 place
   // records went into neither output, and the line number of the first.
   uint64_t left_out_lines = 0;

@@ -30,7 +30,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // A tag of up to four bytes and its length as one number, so that the tags
 // are told apart by one comparison each.
 constexpr uint64_t tag_key(std::string_view tag) {
-  uint64_t key = tag.size() <= 4 ? tag.size() << 32 : 0;
+  uint64_t key = tag.size() <= 4 ? static_cast<uint64_t>(tag.size()) << 32 : 0;
   for (size_t i = 0; i < tag.size() && i < 4; ++i) {
     key |= static_cast<uint64_t>(static_cast<unsigned char>(tag[i])) << (8 * i);
   }
@@ -106,6 +106,7 @@ void PlaceRecordReader::read(LineFinder& lines, const Line& place_line,
     first_positional_place_line = start;
   }
   write_block(coordinates, block_, lines.line_end());
+  ++place_records;
   if (taken < kRecordLines && lines.at_end()) {
     cut_short = true;
     cut_short_record = start;

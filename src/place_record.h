@@ -44,6 +44,7 @@ class PlaceRecordReader {
 
   // What the records read so far had, with positions whose line numbers
   // the finder counts when a message needs them.
+  uint64_t place_records = 0;
   uint64_t left_out_lines = 0;
   Position first_left_out;
   uint64_t positional_place_lines = 0;

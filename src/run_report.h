@@ -2,8 +2,8 @@
 #ifndef PLACEHARVEST_RUN_REPORT_H_
 #define PLACEHARVEST_RUN_REPORT_H_
 
-#include "output_opening.h"
 #include "place_filter.h"
+#include "run_paths.h"
 
 namespace placeharvest {
 
