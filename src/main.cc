@@ -21,6 +21,7 @@
 #include "run_report.h"
 #ifdef _WIN32
 #include "windows_arguments.h"
+#include "windows_console.h"
 #endif
 
 namespace placeharvest {
@@ -169,7 +170,11 @@ int _dowildcard = 0;
 }
 
 int wmain() {
-  return placeharvest::run_command_line(placeharvest::windows_arguments());
+  bool double_clicked = placeharvest::console_is_its_own();
+  int status =
+      placeharvest::run_command_line(placeharvest::windows_arguments());
+  if (double_clicked) placeharvest::wait_before_the_window_closes();
+  return status;
 }
 #else
 int main(int argc, char** argv) {
