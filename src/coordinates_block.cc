@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "text_encoding.h"
+
 namespace placeharvest {
 namespace {
 
 constexpr std::string_view kPlaceTag = "2 PLAC";
 constexpr std::string_view kMapLine = "3 MAP";
-constexpr std::string_view kValuePrefixes[PlaceBlock::kValues] = {
-    "4 LATI ", "4 LONG ", "4 ZOOM ", "4 PLEV "};
 constexpr std::string_view kTrailer = "0 TLR";
 
 // Hands each piece of `block` to `put`, in order: the one statement of a
@@ -22,9 +22,9 @@ void format_block(const PlaceBlock& block, std::string_view line_end, Put put) {
     put(kMapLine);
     put(line_end);
   }
-  for (size_t i = 0; i < PlaceBlock::kValues; ++i) {
+  for (size_t i = 0; i < kCoordinateValues; ++i) {
     if (!block.has_value[i]) continue;
-    put(kValuePrefixes[i]);
+    put(kCoordinateTags[i].prefix);
     put(block.values[i].view());
   }
 }
@@ -54,18 +54,30 @@ void write_trailer(SpanWriter& coordinates, std::string_view line_end) {
   coordinates.add_copy(line_end);
 }
 
-bool looks_like_coordinates_file(std::string_view start) {
+RecognisedFile recognise_file(std::string_view start) {
+  std::string text = text_of_start(start);
+  std::string_view begins = text;
   // A text editor that saves the file again may put a UTF-8 byte-order
   // mark in front.
   constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-  if (start.substr(0, kUtf8Mark.size()) == kUtf8Mark.substr(0, start.size())) {
-    start.remove_prefix(std::min(start.size(), kUtf8Mark.size()));
+  if (begins.substr(0, kUtf8Mark.size()) ==
+      kUtf8Mark.substr(0, begins.size())) {
+    begins.remove_prefix(std::min(begins.size(), kUtf8Mark.size()));
   }
   for (std::string_view beginning : {kPlaceTag, kTrailer}) {
-    size_t size = std::min(start.size(), beginning.size());
-    if (start.substr(0, size) == beginning.substr(0, size)) return true;
+    size_t size = std::min(begins.size(), beginning.size());
+    if (begins.substr(0, size) == beginning.substr(0, size)) {
+      return {true, {}};
+    }
   }
-  return false;
+  size_t end = text.find_first_of(std::string_view("\r\n\0", 3));
+  std::string_view line = std::string_view(text).substr(0, end);
+  if (end == std::string_view::npos) {
+    // The start may have cut through a UTF-8 character: none is shown half.
+    while (!line.empty() && (line.back() & 0xC0) == 0x80) line.remove_suffix(1);
+    if (!line.empty() && (line.back() & 0x80) != 0) line.remove_suffix(1);
+  }
+  return {false, std::string(line)};
 }
 
 }  // namespace placeharvest

@@ -1,7 +1,9 @@
 // The coordinates file's format: each place record becomes a block of
-// "2 PLAC" and the place name, "3 MAP", and "4 LATI ", "4 LONG ", "4 ZOOM "
-// and "4 PLEV " with their values, and the file ends with "0 TLR". Another
-// output format would be another write_block().
+// "2 PLAC" and the place name, "3 MAP", and the prefix of each coordinate
+// tag it has ("4 LATI " and so on, coordinate_tags.h) with its value; the
+// file ends with "0 TLR". This unit alone knows the format: it writes the
+// blocks and the trailer, and it recognises its own files. Another output
+// format would be another unit like it.
 #ifndef PLACEHARVEST_COORDINATES_BLOCK_H_
 #define PLACEHARVEST_COORDINATES_BLOCK_H_
 
@@ -10,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "coordinate_tags.h"
 #include "span_writer.h"
 
 namespace placeharvest {
@@ -43,13 +46,11 @@ class BlockText {
 // What one place record gives the coordinates file. Reused from record to
 // record, so that its text keeps its storage.
 struct PlaceBlock {
-  // The values in the order they are written.
-  enum Value : size_t { kLatitude, kLongitude, kZoom, kPlaceLevel, kValues };
-
   BlockText name;  // the text after "2 PLAC"
   bool has_map = false;
-  bool has_value[kValues] = {};
-  BlockText values[kValues];
+  // In the order of kCoordinateTags.
+  bool has_value[kCoordinateValues] = {};
+  BlockText values[kCoordinateValues];
 
   void clear() {
     has_map = false;
@@ -66,11 +67,20 @@ void write_block(SpanWriter& coordinates, const PlaceBlock& block,
 // Writes the line that ends a whole coordinates file.
 void write_trailer(SpanWriter& coordinates, std::string_view line_end);
 
-// True when `start`, the first bytes of an existing file, may begin a
-// coordinates file: "2 PLAC" or "0 TLR", or a piece of either when the
-// file is shorter, with or without a UTF-8 byte-order mark in front. An
-// empty file counts.
-bool looks_like_coordinates_file(std::string_view start);
+// How many of an existing file's first bytes recognising it takes.
+inline constexpr size_t kRecognisedFrom = 24;
+
+// What the first bytes `start` (up to kRecognisedFrom, or the whole file)
+// of an existing file say: whether it may be a coordinates file, which it
+// is when it begins "2 PLAC" or "0 TLR" (or a piece of either, when the
+// file is shorter), in its 8-bit or UTF-16 form, with or without a
+// byte-order mark; an empty file counts. For another file, its first line
+// as far as `start` shows it, to name it to the user.
+struct RecognisedFile {
+  bool is_coordinates_file;
+  std::string first_line;
+};
+RecognisedFile recognise_file(std::string_view start);
 
 }  // namespace placeharvest
 

@@ -8,29 +8,13 @@
 
 #include "coordinates_block.h"
 #include "diagnostics.h"
-#include "text_encoding.h"
 
 namespace placeharvest {
 namespace {
 
-// Enough of a file's start to tell a coordinates file and to show the user.
-constexpr size_t kHeadShown = 24;
-
 void refuse_as_input(const RunPaths& paths, const char* output) {
   report_error(output, std::string("is the input file ") + paths.input +
                            "; refusing to overwrite it");
-}
-
-// The first line of `head`, for a message.
-std::string first_line_of(std::string_view head) {
-  size_t end = head.find_first_of(std::string_view("\r\n\0", 3));
-  std::string_view line = head.substr(0, end);
-  if (end == std::string_view::npos) {
-    // The head may have cut through a UTF-8 character: none is shown half.
-    while (!line.empty() && (line.back() & 0xC0) == 0x80) line.remove_suffix(1);
-    if (!line.empty() && (line.back() & 0x80) != 0) line.remove_suffix(1);
-  }
-  return std::string(line);
 }
 
 // A shell expands "PlaceHarvest *.ged" into three family trees before the
@@ -39,7 +23,7 @@ std::string first_line_of(std::string_view head) {
 // it cannot be told.
 bool check_coordinates_file(const RunPaths& paths, const InputFile& input,
                             FileStart* before) {
-  bool readable = look_at_file(paths.coordinates, kHeadShown, before);
+  bool readable = look_at_file(paths.coordinates, kRecognisedFrom, before);
   if (same_file(before->identity, input.identity())) {
     refuse_as_input(paths, paths.coordinates);
     return false;
@@ -50,12 +34,11 @@ bool check_coordinates_file(const RunPaths& paths, const InputFile& input,
         std::string(std::strerror(errno)) + "; refusing to overwrite it");
     return false;
   }
-  std::string text = text_of_start(before->head);
-  if (!before->identity.regular || looks_like_coordinates_file(text)) {
-    return true;
-  }
+  if (!before->identity.regular) return true;
+  RecognisedFile recognised = recognise_file(before->head);
+  if (recognised.is_coordinates_file) return true;
   report_error(paths.coordinates, "is not a coordinates file (it begins \"" +
-                                      first_line_of(text) +
+                                      recognised.first_line +
                                       "\"); refusing to overwrite it");
   return false;
 }

@@ -57,7 +57,8 @@ ExtractResult Extractor::run() {
     if (lines_.read_failed() || failed() || !lines_.peek_line(&place_line)) {
       break;
     }
-    records_.read(lines_, place_line, coordinates_);
+    write_block(coordinates_, records_.read(lines_, place_line),
+                lines_.line_end());
   }
   return finish();
 }

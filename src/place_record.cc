@@ -8,18 +8,12 @@ namespace {
 // The name begins after the first anchor.
 constexpr std::string_view kNameAnchor = kPlaceMarker.substr(0, 7);
 constexpr std::string_view kLevelZeroStart = "0 ";
-// The place line, the line that becomes "3 MAP", and the value lines.
-constexpr size_t kRecordLines = 2 + PlaceBlock::kValues;
 // A line taken by position holds a one-digit level, a space, a four-letter
 // tag and a space in front of its value.
 constexpr size_t kValueOffset = 7;
 
-constexpr std::string_view kMapTag = "MAP";
-// In the order of PlaceBlock's values.
-constexpr std::string_view kValueTags[PlaceBlock::kValues] = {"LATI", "LONG",
-                                                              "ZOOM", "PLEV"};
 constexpr size_t kNoTag = static_cast<size_t>(-1);
-constexpr size_t kMap = PlaceBlock::kValues;
+constexpr size_t kMap = kCoordinateValues;
 
 bool starts_with(std::string_view text, std::string_view start) {
   return text.substr(0, start.size()) == start;
@@ -27,11 +21,13 @@ bool starts_with(std::string_view text, std::string_view start) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// A tag of up to four bytes and its length as one number, so that the tags
-// are told apart by one comparison each.
+// A tag of up to kLongestTag bytes and its length as one number, so that
+// the tags are told apart by one comparison each.
+static_assert(kLongestTag <= 4, "a tag and its length fit one number");
 constexpr uint64_t tag_key(std::string_view tag) {
-  uint64_t key = tag.size() <= 4 ? static_cast<uint64_t>(tag.size()) << 32 : 0;
-  for (size_t i = 0; i < tag.size() && i < 4; ++i) {
+  uint64_t key =
+      tag.size() <= kLongestTag ? static_cast<uint64_t>(tag.size()) << 32 : 0;
+  for (size_t i = 0; i < tag.size() && i < kLongestTag; ++i) {
     key |= static_cast<uint64_t>(static_cast<unsigned char>(tag[i])) << (8 * i);
   }
   return key;
@@ -56,9 +52,10 @@ size_t coordinate_tag(std::string_view line, std::string_view* value) {
     }
     at = closing + 2;
   }
-  // No coordinate tag is longer than four letters.
+  // No coordinate tag is longer than kLongestTag.
   size_t tag_end = at;
-  while (tag_end < size && line[tag_end] != ' ' && tag_end - at <= 4) {
+  while (tag_end < size && line[tag_end] != ' ' &&
+         tag_end - at <= kLongestTag) {
     ++tag_end;
   }
   if (tag_end < size && line[tag_end] != ' ') return kNoTag;
@@ -67,8 +64,8 @@ size_t coordinate_tag(std::string_view line, std::string_view* value) {
   if (key == tag_key(kMapTag)) {
     found = kMap;
   } else {
-    for (size_t i = 0; i < PlaceBlock::kValues; ++i) {
-      if (key == tag_key(kValueTags[i])) found = i;
+    for (size_t i = 0; i < kCoordinateValues; ++i) {
+      if (key == tag_key(kCoordinateTags[i].tag)) found = i;
     }
   }
   if (found != kNoTag) *value = line.substr(std::min(tag_end + 1, size));
@@ -90,8 +87,8 @@ void keep(BlockText& kept, std::string_view text, const Line& line,
 
 }  // namespace
 
-void PlaceRecordReader::read(LineFinder& lines, const Line& place_line,
-                             SpanWriter& coordinates) {
+const PlaceBlock& PlaceRecordReader::read(LineFinder& lines,
+                                          const Line& place_line) {
   Position start = lines.position();
   block_.clear();
   std::string_view content = place_line.content;
@@ -105,12 +102,12 @@ void PlaceRecordReader::read(LineFinder& lines, const Line& place_line,
   if (!by_tags && positional_place_lines++ == 0) {
     first_positional_place_line = start;
   }
-  write_block(coordinates, block_, lines.line_end());
   ++place_records;
-  if (taken < kRecordLines && lines.at_end()) {
+  if (taken < kPositionalRecordLines && lines.at_end()) {
     cut_short = true;
     cut_short_record = start;
   }
+  return block_;
 }
 
 // What is not a coordinate has no place in either output: the coordinates
@@ -150,7 +147,7 @@ size_t PlaceRecordReader::read_by_tags(LineFinder& lines) {
 size_t PlaceRecordReader::read_by_position(LineFinder& lines) {
   Line line;
   size_t taken = 1;
-  for (; taken < kRecordLines && lines.peek_line(&line); ++taken) {
+  for (; taken < kPositionalRecordLines && lines.peek_line(&line); ++taken) {
     if (starts_with(line.content, kLevelZeroStart)) break;
     if (taken == 1) {
       block_.has_map = true;  // the line itself is dropped

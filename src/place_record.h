@@ -6,13 +6,15 @@
 //    not part of it.
 //  - A place line that begins with "0 _PLAC " opens a level-0 place record:
 //    every line up to the next level-0 line, read by their GEDCOM tags in
-//    any order. "3 MAP" follows when it has a MAP, LATI, LONG, ZOOM or PLEV
-//    line, then the value of the first line of each of LATI, LONG, ZOOM and
-//    PLEV that it has. Its other lines, and a MAP line that has text of its
-//    own, go to neither output, and are counted.
+//    any order. "3 MAP" follows when it has a MAP line or a line of a
+//    coordinate tag (coordinate_tags.h: LATI, LONG, ZOOM, PLEV), then the
+//    value of the first line of each coordinate tag that it has. Its other
+//    lines, and a MAP line that has text of its own, go to neither output,
+//    and are counted.
 //  - Any other place line opens a record of at most six lines taken by
-//    position: "3 MAP" for its second line, then the text after the 7th
-//    byte of each of the next four lines as LATI, LONG, ZOOM and PLEV.
+//    position (kPositionalRecordLines): "3 MAP" for its second line, then
+//    the text after the 7th byte of each of the next four lines as the
+//    values of the first four coordinate tags.
 //    Such place lines are counted too, since their lines may be anything.
 //  - A record of fewer than six lines that the end of the input cuts off is
 //    cut short.
@@ -26,7 +28,6 @@
 
 #include "coordinates_block.h"
 #include "line_finder.h"
-#include "span_writer.h"
 
 namespace placeharvest {
 
@@ -39,8 +40,9 @@ static_assert(kPlaceMarker[kPlaceLineMarker.rare_byte] == '_',
 class PlaceRecordReader {
  public:
   // Reads the place record whose place line `lines` shows next, as
-  // `place_line`, and writes its block to `coordinates`.
-  void read(LineFinder& lines, const Line& place_line, SpanWriter& coordinates);
+  // `place_line`, and returns its block, valid until the next call. Its
+  // text may point into what `lines` has read: write it before taking more.
+  const PlaceBlock& read(LineFinder& lines, const Line& place_line);
 
   // What the records read so far had, with positions whose line numbers
   // the finder counts when a message needs them.

@@ -3,12 +3,21 @@
 #include <string>
 #include <string_view>
 
+#include "coordinate_tags.h"
 #include "diagnostics.h"
 
 namespace placeharvest {
 namespace {
 
-constexpr std::string_view kCoordinateTags = "MAP, LATI, LONG, ZOOM or PLEV";
+// "MAP, LATI, LONG, ZOOM or PLEV"
+std::string coordinate_tag_list() {
+  std::string list(kMapTag);
+  for (size_t i = 0; i < kCoordinateValues; ++i) {
+    list.append(i + 1 == kCoordinateValues ? " or " : ", ");
+    list.append(kCoordinateTags[i].tag);
+  }
+  return list;
+}
 constexpr std::string_view kMarkerQuoted = "\"0 _PLAC \"";
 
 // Place-record lines that went into neither output are never dropped
@@ -18,12 +27,12 @@ void report_left_out_lines(const ExtractResult& result, const char* input) {
   std::string line = std::to_string(result.first_left_out_line);
   if (result.left_out_lines == 1) {
     report_error(input, "left out 1 line of a place record that is not " +
-                            std::string(kCoordinateTags) + ": line " + line);
+                            coordinate_tag_list() + ": line " + line);
   } else {
     report_error(input, "left out " + std::to_string(result.left_out_lines) +
                             " lines of place records that are not " +
-                            std::string(kCoordinateTags) +
-                            "; the first is line " + line);
+                            coordinate_tag_list() + "; the first is line " +
+                            line);
   }
 }
 
