@@ -1,5 +1,6 @@
 #include "diagnostics.h"
 
+#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -142,6 +143,11 @@ void report_failure(std::string_view file, FileAction action,
 
 void report_system_error(std::string_view file, FileAction action,
                          int error_number) {
+  // The user's locale changes nothing but the language of the system's
+  // error texts, so it is adopted only when the first one is needed: a run
+  // that has none to show does not read the locale's files.
+  static const bool locale_adopted = std::setlocale(LC_ALL, "") != nullptr;
+  (void)locale_adopted;
   report_failure(file, action, std::strerror(error_number));
 }
 

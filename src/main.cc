@@ -5,7 +5,6 @@
 //
 // Exit statuses are listed in diagnostics.h.
 #include <cerrno>
-#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -63,8 +62,10 @@ int run_on_open_files(const RunPaths& paths, InputFile& input,
     before_trailer = coordinates.size_written();
     return true;
   };
-  ExtractResult result = extract_places(input, coordinates, cleaned,
-                                        kDefaultBlockSize, checkpoints);
+  ExtractResult result =
+      extract_places(input, coordinates, cleaned,
+                     block_size_for(input.identity_when_opened().size),
+                     checkpoints);
   bool succeeded = report_extraction(result, paths);
   bool has_trailer = result.status == ExtractStatus::kComplete ||
                      result.status == ExtractStatus::kCutShortRecord;
@@ -122,7 +123,6 @@ bool outputs_are_named_in_full(const ProgramArgument& coordinates,
 
 int run_command_line(const std::vector<ProgramArgument>& arguments) {
   prepare_process();
-  std::setlocale(LC_ALL, "");
 
   // Options stand in front of the operands, as dash-led clusters of letters;
   // the first h or v decides, other letters are passed over. A lone dash is

@@ -47,6 +47,15 @@ struct ExtractResult {
 // The amount read from the input at a time.
 constexpr size_t kDefaultBlockSize = 1024 * 1024;
 
+// The amount to read at a time from an input of `size` bytes (0 when not
+// known): less for a small file, whose run is over before a large buffer
+// would pay for the memory it touches first.
+constexpr size_t block_size_for(uint64_t size) {
+  constexpr size_t kSmallFileBlockSize = 256 * 1024;
+  return size > 0 && size < 4 * kDefaultBlockSize ? kSmallFileBlockSize
+                                                  : kDefaultBlockSize;
+}
+
 // What the caller does at two points of a run; each returns false to stop
 // the run there, having said why itself.
 struct RunCheckpoints {
