@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "simd.h"
+#include "byte_kernels.h"
 
 namespace placeharvest {
 namespace {
@@ -17,52 +17,7 @@ constexpr size_t kPage = kPageSize;
 // Line ends are found LineFinder::kWindow bytes at a time; that many bytes
 // after the data are kept zero, so that a window may reach past it.
 constexpr size_t kWindow = LineFinder::kWindow;
-
-// Bit i is set when data[i] is `byte`, for the kWindow bytes at `data`.
-uint64_t byte_bits(const char* data, char byte) {
-#ifdef PLACEHARVEST_SSE2
-  const __m128i needle = _mm_set1_epi8(byte);
-  uint64_t bits = 0;
-  for (size_t i = 0; i < kWindow; i += 16) {
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-    uint64_t mask =
-        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, needle)));
-    bits |= mask << i;
-  }
-  return bits;
-#else
-  uint64_t bits = 0;
-  for (size_t i = 0; i < kWindow; ++i) {
-    bits |= static_cast<uint64_t>(data[i] == byte) << i;
-  }
-  return bits;
-#endif
-}
-
-uint64_t count_byte(const char* data, size_t size, char byte) {
-  // Counting runs over every byte of a piped input, so it must cost far
-  // less than the copy.
-  uint64_t count = 0;
-  size_t i = 0;
-#ifdef PLACEHARVEST_SSE2
-  // Matches are summed in byte counters, added up before they overflow.
-  const __m128i needle = _mm_set1_epi8(byte);
-  while (size - i >= 16) {
-    size_t vectors = std::min<size_t>((size - i) / 16, 255);
-    __m128i counters = _mm_setzero_si128();
-    for (size_t k = 0; k < vectors; ++k, i += 16) {
-      __m128i bytes =
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-      counters = _mm_sub_epi8(counters, _mm_cmpeq_epi8(bytes, needle));
-    }
-    __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
-    count += static_cast<uint64_t>(_mm_cvtsi128_si32(sums)) +
-             static_cast<uint64_t>(_mm_extract_epi16(sums, 4));
-  }
-#endif
-  for (; i < size; ++i) count += data[i] == byte;
-  return count;
-}
+static_assert(kWindow == 64, "byte_bits() looks at 64 bytes at a time");
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string_view>
 
+#include "byte_kernels.h"
 #include "byte_stream.h"
 #include "page_buffer.h"
 
@@ -102,9 +103,6 @@ class LineFinder {
   int read_error_number() const { return read_error_number_; }
 
  private:
-  static size_t lowest_bit(uint64_t bits) {
-    return static_cast<size_t>(__builtin_ctzll(bits));
-  }
   // Stores in `line` the `size` bytes at begin_, a line with its line end.
   void shape_line(size_t size, Line* line) const {
     const char* start = buffer_ + begin_;

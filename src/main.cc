@@ -62,10 +62,9 @@ int run_on_open_files(const RunPaths& paths, InputFile& input,
     before_trailer = coordinates.size_written();
     return true;
   };
-  ExtractResult result =
-      extract_places(input, coordinates, cleaned,
-                     block_size_for(input.identity_when_opened().size),
-                     checkpoints);
+  ExtractResult result = extract_places(
+      input, coordinates, cleaned,
+      block_size_for(input.identity_when_opened().size), checkpoints);
   bool succeeded = report_extraction(result, paths);
   bool has_trailer = result.status == ExtractStatus::kComplete ||
                      result.status == ExtractStatus::kCutShortRecord;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "simd.h"
+#include "byte_kernels.h"
 
 namespace placeharvest {
 namespace {
@@ -32,60 +32,25 @@ size_t form(std::string_view raw, bool little_endian, bool at_end, char* out) {
   const unsigned char* bytes =
       reinterpret_cast<const unsigned char*>(raw.data());
   const size_t whole = raw.size() & ~size_t{1};
-  // Turns the units from `i` up to `stop`.
-  auto turn = [&](size_t i, size_t stop) {
-    for (; i < stop; i += 2) {
-      uint32_t unit = little_endian ? bytes[i] | bytes[i + 1] << 8
-                                    : bytes[i] << 8 | bytes[i + 1];
-      if (unit < 0x80) {
-        *put++ = static_cast<char>(unit);
-      } else if (unit < 0x800) {
-        *put++ = static_cast<char>(0xC0 | unit >> 6);
-        *put++ = static_cast<char>(0x80 | (unit & 0x3F));
-      } else {
-        *put++ = static_cast<char>(0xE0 | unit >> 12);
-        *put++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-        *put++ = static_cast<char>(0x80 | (unit & 0x3F));
-      }
-    }
-  };
   size_t i = 0;
-#ifdef PLACEHARVEST_SSE2
-  // Sixteen units at a time: those in front of the first that is not ASCII
-  // are each their own low byte.
-  const __m128i not_ascii =
-      _mm_set1_epi16(static_cast<short>(little_endian ? 0xFF80 : 0x80FF));
-  const __m128i zero = _mm_setzero_si128();
-  while (i + 32 <= whole) {
-    __m128i first =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-    __m128i second =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 16));
-    // Two bits for each ASCII unit.
-    uint32_t ascii = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(
-                         _mm_and_si128(first, not_ascii), zero))) |
-                     static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(
-                         _mm_and_si128(second, not_ascii), zero)))
-                         << 16;
-    if (!little_endian) {
-      first = _mm_srli_epi16(first, 8);
-      second = _mm_srli_epi16(second, 8);
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(put),
-                     _mm_packus_epi16(first, second));
-    if (ascii == 0xFFFFFFFF) {
-      put += 16;
-      i += 32;
-      continue;
-    }
-    size_t kept = static_cast<size_t>(__builtin_ctz(~ascii)) / 2;
-    put += kept;
-    i += 2 * kept;
-    turn(i, i + 2);
+  while (i < whole) {
+    // Most of a GEDCOM file is ASCII: runs of it are turned at once.
+    size_t ascii = narrow_ascii(bytes + i, (whole - i) / 2, little_endian, put);
+    put += ascii;
+    i += 2 * ascii;
+    if (i == whole) break;
+    uint32_t unit = little_endian ? bytes[i] | bytes[i + 1] << 8
+                                  : bytes[i] << 8 | bytes[i + 1];
     i += 2;
+    if (unit < 0x800) {
+      *put++ = static_cast<char>(0xC0 | unit >> 6);
+      *put++ = static_cast<char>(0x80 | (unit & 0x3F));
+    } else {
+      *put++ = static_cast<char>(0xE0 | unit >> 12);
+      *put++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
+      *put++ = static_cast<char>(0x80 | (unit & 0x3F));
+    }
   }
-#endif
-  turn(i, whole);
   if (at_end && whole < raw.size()) {
     unsigned char odd = bytes[whole];
     *put++ = static_cast<char>(kRawByteLead);
@@ -256,7 +221,6 @@ bool Utf16Sink::write(const ByteSpan* spans, size_t count) {
     put_unit(kByteOrderMark);
     mark_due_ = false;
   }
-  const size_t ascii_at = little_endian_ ? 0 : 1;
   for (size_t k = 0; k < count; ++k) {
     const unsigned char* next =
         reinterpret_cast<const unsigned char*>(spans[k].data);
@@ -267,33 +231,11 @@ bool Utf16Sink::write(const ByteSpan* spans, size_t count) {
           next + std::min<size_t>(end - next, (kWriteRoom - used_) / 2);
       while (next < piece_end) {
         if (continuations_due_ == 0) {
-#ifdef PLACEHARVEST_SSE2
-          // Sixteen bytes at a time: those in front of the first that is
-          // not ASCII each get a zero byte beside them.
-          const __m128i zero = _mm_setzero_si128();
-          while (piece_end - next >= 16) {
-            __m128i text =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(next));
-            char* put = utf16_.data() + used_;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(put),
-                             little_endian_ ? _mm_unpacklo_epi8(text, zero)
-                                            : _mm_unpacklo_epi8(zero, text));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(put + 16),
-                             little_endian_ ? _mm_unpackhi_epi8(text, zero)
-                                            : _mm_unpackhi_epi8(zero, text));
-            unsigned outside = static_cast<unsigned>(_mm_movemask_epi8(text));
-            size_t ascii =
-                outside == 0 ? 16 : static_cast<size_t>(__builtin_ctz(outside));
-            used_ += 2 * ascii;
-            next += ascii;
-            if (ascii < 16) break;
-          }
-#endif
-          for (; next < piece_end && *next < 0x80; ++next) {
-            utf16_.data()[used_ + ascii_at] = static_cast<char>(*next);
-            utf16_.data()[used_ + 1 - ascii_at] = 0;
-            used_ += 2;
-          }
+          size_t ascii =
+              widen_ascii(next, static_cast<size_t>(piece_end - next),
+                          little_endian_, utf16_.data() + used_);
+          used_ += 2 * ascii;
+          next += ascii;
           if (next == piece_end) break;
         }
         take(*next++);

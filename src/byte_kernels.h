@@ -1,0 +1,164 @@
+// The loops that look at many bytes at once. Each has a plain version, in
+// namespace plain, which states what it does and runs where SSE2 is missing
+// (PLACEHARVEST_PORTABLE, the 32-bit Windows build, WebAssembly), and a
+// version that looks at 16 bytes at a time with SSE2; the names outside
+// namespace plain are the ones to call. A test holds the two together on
+// every build.
+#ifndef PLACEHARVEST_BYTE_KERNELS_H_
+#define PLACEHARVEST_BYTE_KERNELS_H_
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__) && !defined(PLACEHARVEST_PORTABLE)
+#define PLACEHARVEST_SSE2 1
+#include <emmintrin.h>
+#endif
+
+namespace placeharvest {
+
+// The index of the lowest set bit of `bits`, which must not be 0.
+inline size_t lowest_bit(uint64_t bits) {
+  return static_cast<size_t>(__builtin_ctzll(bits));
+}
+
+namespace plain {
+
+// Bit i is set when data[i] is `byte`, for the 64 bytes at `data`.
+inline uint64_t byte_bits(const char* data, char byte) {
+  uint64_t bits = 0;
+  for (size_t i = 0; i < 64; ++i) {
+    bits |= static_cast<uint64_t>(data[i] == byte) << i;
+  }
+  return bits;
+}
+
+// How many of the `size` bytes at `data` are `byte`.
+inline uint64_t count_byte(const char* data, size_t size, char byte) {
+  uint64_t count = 0;
+  for (size_t i = 0; i < size; ++i) count += data[i] == byte;
+  return count;
+}
+
+// Stores the ASCII units in front of the first that is not ASCII, of the
+// `units` UTF-16 units at `in` in the byte order given, as a byte each at
+// `out`; returns how many. May store up to `units` bytes at `out`.
+inline size_t narrow_ascii(const unsigned char* in, size_t units,
+                           bool little_endian, char* out) {
+  size_t i = 0;
+  for (; i < units; ++i) {
+    unsigned char low = in[2 * i + (little_endian ? 0 : 1)];
+    unsigned char high = in[2 * i + (little_endian ? 1 : 0)];
+    if (high != 0 || low >= 0x80) break;
+    out[i] = static_cast<char>(low);
+  }
+  return i;
+}
+
+// Stores the ASCII bytes in front of the first that is not ASCII, of the
+// `size` bytes at `in`, as a UTF-16 unit each at `out`, in the byte order
+// given; returns how many bytes. May store up to 2 * `size` bytes at `out`.
+inline size_t widen_ascii(const unsigned char* in, size_t size,
+                          bool little_endian, char* out) {
+  size_t i = 0;
+  for (; i < size && in[i] < 0x80; ++i) {
+    out[2 * i + (little_endian ? 0 : 1)] = static_cast<char>(in[i]);
+    out[2 * i + (little_endian ? 1 : 0)] = 0;
+  }
+  return i;
+}
+
+}  // namespace plain
+
+#ifndef PLACEHARVEST_SSE2
+using plain::byte_bits;
+using plain::count_byte;
+using plain::narrow_ascii;
+using plain::widen_ascii;
+#else
+
+inline uint64_t byte_bits(const char* data, char byte) {
+  const __m128i needle = _mm_set1_epi8(byte);
+  uint64_t bits = 0;
+  for (size_t i = 0; i < 64; i += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    uint64_t mask =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, needle)));
+    bits |= mask << i;
+  }
+  return bits;
+}
+
+inline uint64_t count_byte(const char* data, size_t size, char byte) {
+  uint64_t count = 0;
+  size_t i = 0;
+  // Matches are summed in byte counters, added up before they overflow.
+  const __m128i needle = _mm_set1_epi8(byte);
+  while (size - i >= 16) {
+    size_t vectors = std::min<size_t>((size - i) / 16, 255);
+    __m128i counters = _mm_setzero_si128();
+    for (size_t k = 0; k < vectors; ++k, i += 16) {
+      __m128i bytes =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+      counters = _mm_sub_epi8(counters, _mm_cmpeq_epi8(bytes, needle));
+    }
+    __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+    count += static_cast<uint64_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<uint64_t>(_mm_extract_epi16(sums, 4));
+  }
+  return count + plain::count_byte(data + i, size - i, byte);
+}
+
+inline size_t narrow_ascii(const unsigned char* in, size_t units,
+                           bool little_endian, char* out) {
+  const __m128i not_ascii =
+      _mm_set1_epi16(static_cast<short>(little_endian ? 0xFF80 : 0x80FF));
+  const __m128i zero = _mm_setzero_si128();
+  size_t i = 0;
+  for (; i + 16 <= units; i += 16) {
+    __m128i first =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+    __m128i second =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i + 16));
+    // Two bits for each ASCII unit.
+    uint32_t ascii = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+                         _mm_and_si128(first, not_ascii), zero))) |
+                     static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+                         _mm_and_si128(second, not_ascii), zero)))
+                         << 16;
+    if (!little_endian) {
+      first = _mm_srli_epi16(first, 8);
+      second = _mm_srli_epi16(second, 8);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     _mm_packus_epi16(first, second));
+    if (ascii != 0xFFFFFFFF) return i + lowest_bit(~ascii) / 2;
+  }
+  return i + plain::narrow_ascii(in + 2 * i, units - i, little_endian, out + i);
+}
+
+inline size_t widen_ascii(const unsigned char* in, size_t size,
+                          bool little_endian, char* out) {
+  const __m128i zero = _mm_setzero_si128();
+  size_t i = 0;
+  for (; i + 16 <= size; i += 16) {
+    __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    char* put = out + 2 * i;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(put),
+                     little_endian ? _mm_unpacklo_epi8(text, zero)
+                                   : _mm_unpacklo_epi8(zero, text));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(put + 16),
+                     little_endian ? _mm_unpackhi_epi8(text, zero)
+                                   : _mm_unpackhi_epi8(zero, text));
+    unsigned outside = static_cast<unsigned>(_mm_movemask_epi8(text));
+    if (outside != 0) return i + lowest_bit(outside);
+  }
+  return i + plain::widen_ascii(in + i, size - i, little_endian, out + 2 * i);
+}
+
+#endif  // PLACEHARVEST_SSE2
+
+}  // namespace placeharvest
+
+#endif  // PLACEHARVEST_BYTE_KERNELS_H_

@@ -1,0 +1,56 @@
+// Each byte kernel gives what its plain twin gives, at every length and
+// alignment, with the bytes it looks for anywhere; on a build without SSE2
+// both are the plain one.
+#include "byte_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace placeharvest {
+namespace {
+
+TEST(ByteKernels, AgreeWithTheirPlainTwins) {
+  std::mt19937 random(7);
+  // Bytes that matter (line ends, ASCII, and bytes and units that are not
+  // ASCII), often enough to land in every position.
+  const unsigned char kBytes[] = {'\n', '\r', 'a', 0, 0x7F, 0x80, 0xC3, 0xFF};
+  std::string data(256 + 64, '\0');
+  for (int round = 0; round < 2000; ++round) {
+    for (char& c : data) c = static_cast<char>(kBytes[random() % 8]);
+    // Runs of ASCII of any length, so that the first byte that is not
+    // ASCII falls anywhere.
+    size_t ascii_run = random() % 80;
+    for (size_t i = 0; i < ascii_run; ++i) data[i] = 'x';
+    size_t offset = random() % 16;
+    size_t size = random() % 200;
+    const char* at = data.data() + offset;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(at);
+    std::string shown = "round " + std::to_string(round);
+
+    char needle = random() % 2 ? '\n' : '\r';
+    EXPECT_EQ(byte_bits(at, needle), plain::byte_bits(at, needle)) << shown;
+    EXPECT_EQ(count_byte(at, size, needle), plain::count_byte(at, size, needle))
+        << shown;
+    for (bool little_endian : {true, false}) {
+      std::string fast(2 * size + 32, '?');
+      std::string slow(2 * size + 32, '?');
+      size_t units = size / 2;
+      size_t narrowed = narrow_ascii(bytes, units, little_endian, fast.data());
+      ASSERT_EQ(narrowed,
+                plain::narrow_ascii(bytes, units, little_endian, slow.data()))
+          << shown;
+      EXPECT_EQ(fast.substr(0, narrowed), slow.substr(0, narrowed)) << shown;
+      size_t widened = widen_ascii(bytes, size, little_endian, fast.data());
+      ASSERT_EQ(widened,
+                plain::widen_ascii(bytes, size, little_endian, slow.data()))
+          << shown;
+      EXPECT_EQ(fast.substr(0, 2 * widened), slow.substr(0, 2 * widened))
+          << shown;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace placeharvest
