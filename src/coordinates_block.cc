@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "text_encoding.h"
+#include "utf16.h"
 
 namespace placeharvest {
 namespace {

@@ -6,10 +6,10 @@
 #include <string_view>
 
 #include "coordinates_block.h"
+#include "encoded_streams.h"
 #include "line_finder.h"
 #include "place_record.h"
 #include "span_writer.h"
-#include "text_encoding.h"
 
 namespace placeharvest {
 namespace {
@@ -120,26 +120,15 @@ ExtractResult Extractor::finish() {
 ExtractResult extract_unguarded(ByteSource& input, ByteSink& coordinates,
                                 ByteSink& cleaned, size_t block_size,
                                 const RunCheckpoints& checkpoints) {
-  PeekedSource peeked(input);
-  if (!peeked.peek()) {
+  EncodedStreams streams(input, coordinates, cleaned);
+  if (!streams.open()) {
     ExtractResult result;
     result.status = ExtractStatus::kReadFailed;
     result.error_number = errno;
     return result;
   }
-  Encoding encoding = detect_encoding(peeked.peeked());
-  if (encoding == Encoding::kBytes) {
-    return Extractor(peeked, coordinates, cleaned, block_size, checkpoints)
-        .run();
-  }
-  // Only the edges know UTF-16: the filter sees its 8-bit form. The
-  // cleaned file keeps the input's own mark, which its first line holds.
-  Utf16Source source(peeked, encoding);
-  Utf16Sink coordinates_utf16(coordinates, encoding,
-                              has_byte_order_mark(peeked.peeked(), encoding));
-  Utf16Sink cleaned_utf16(cleaned, encoding, false);
-  return Extractor(source, coordinates_utf16, cleaned_utf16, block_size,
-                   checkpoints)
+  return Extractor(streams.source(), streams.coordinates(), streams.cleaned(),
+                   block_size, checkpoints)
       .run();
 }
 

@@ -3,69 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "byte_kernels.h"
-
 namespace placeharvest {
 namespace {
 
-// Raw UTF-16 read at a time; its 8-bit form is at most half as large again.
-constexpr size_t kRawBlock = 512 * 1024;
-// The UTF-16 written at a time, at least.
-constexpr size_t kWriteBlock = 512 * 1024;
-// Room for a block's UTF-16 behind a place within the first page.
-constexpr size_t kWriteRoom = 2 * kWriteBlock + 2 * kPageSize;
-constexpr uint32_t kByteOrderMark = 0xFEFF;
-// Stands in front of an odd last byte in the 8-bit form.
-constexpr unsigned char kRawByteLead = 0xF8;
-
 unsigned char byte_at(std::string_view text, size_t i) {
   return static_cast<unsigned char>(text[i]);
-}
-
-// The most bytes the 8-bit form of `raw_size` bytes of UTF-16 takes.
-size_t form_room(size_t raw_size) { return raw_size / 2 * 3 + 3; }
-
-// Stores at `out` the 8-bit form of the whole code units in `raw`, and of
-// an odd last byte when `raw` is the file's end; returns its size.
-size_t form(std::string_view raw, bool little_endian, bool at_end, char* out) {
-  char* put = out;
-  const unsigned char* bytes =
-      reinterpret_cast<const unsigned char*>(raw.data());
-  const size_t whole = raw.size() & ~size_t{1};
-  size_t i = 0;
-  while (i < whole) {
-    // Most of a GEDCOM file is ASCII: runs of it are turned at once.
-    size_t ascii = narrow_ascii(bytes + i, (whole - i) / 2, little_endian, put);
-    put += ascii;
-    i += 2 * ascii;
-    if (i == whole) break;
-    uint32_t unit = little_endian ? bytes[i] | bytes[i + 1] << 8
-                                  : bytes[i] << 8 | bytes[i + 1];
-    i += 2;
-    if (unit < 0x800) {
-      *put++ = static_cast<char>(0xC0 | unit >> 6);
-      *put++ = static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-      *put++ = static_cast<char>(0xE0 | unit >> 12);
-      *put++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-      *put++ = static_cast<char>(0x80 | (unit & 0x3F));
-    }
-  }
-  if (at_end && whole < raw.size()) {
-    unsigned char odd = bytes[whole];
-    *put++ = static_cast<char>(kRawByteLead);
-    *put++ = static_cast<char>(0x80 | odd >> 6);
-    *put++ = static_cast<char>(0x80 | (odd & 0x3F));
-  }
-  return static_cast<size_t>(put - out);
-}
-
-// The 8-bit form of `text`, a UTF-16 file's bytes (or its start).
-std::string eight_bit_form(std::string_view text, Encoding encoding) {
-  std::string formed(form_room(text.size()), '\0');
-  formed.resize(form(text, encoding == Encoding::kUtf16LittleEndian, true,
-                     formed.data()));
-  return formed;
 }
 
 }  // namespace
@@ -98,24 +40,6 @@ bool has_byte_order_mark(std::string_view start, Encoding encoding) {
          byte_at(start, little_endian ? 1 : 0) == 0xFE;
 }
 
-std::string text_of_start(std::string_view start) {
-  Encoding encoding = detect_encoding(start);
-  if (encoding == Encoding::kBytes && start.size() >= 2) {
-    // A coordinates file begins "2 PLAC" as often as "0 TLR".
-    if (byte_at(start, 1) == 0 && byte_at(start, 0) != 0) {
-      encoding = Encoding::kUtf16LittleEndian;
-    } else if (byte_at(start, 0) == 0 && byte_at(start, 1) != 0) {
-      encoding = Encoding::kUtf16BigEndian;
-    }
-  }
-  if (encoding == Encoding::kBytes) return std::string(start);
-  bool mark = has_byte_order_mark(start, encoding);
-  // An odd last byte of the start is half a character, not the file's end.
-  std::string_view whole = start.substr(mark ? 2 : 0);
-  whole = whole.substr(0, whole.size() & ~size_t{1});
-  return eight_bit_form(whole, encoding);
-}
-
 bool PeekedSource::peek() {
   char bytes[kDetectedFrom];
   while (peeked_.size() < sizeof bytes) {
@@ -137,122 +61,6 @@ long long PeekedSource::read(char* data, size_t capacity) {
   long long got = input_.read(data + given, capacity - given);
   if (got < 0) return given > 0 ? static_cast<long long>(given) : got;
   return static_cast<long long>(given) + got;
-}
-
-Utf16Source::Utf16Source(ByteSource& input, Encoding encoding)
-    : input_(input),
-      little_endian_(encoding == Encoding::kUtf16LittleEndian),
-      raw_(kRawBlock + kPageSize),
-      formed_(new char[form_room(kRawBlock + 1)]) {}
-
-long long Utf16Source::read(char* data, size_t capacity) {
-  while (handed_ == formed_size_) {
-    handed_ = formed_size_ = 0;
-    if (input_ended_) return 0;
-    // Each read keeps its bytes' place within a page, with the odd byte of
-    // the last read, if any, right in front.
-    size_t start = static_cast<size_t>(offset_ % kPageSize);
-    if (start < carried_.size()) start += kPageSize;
-    char* first = raw_.data() + start - carried_.size();
-    carried_.copy(first, carried_.size());
-    long long got = input_.read(raw_.data() + start, kRawBlock);
-    if (got < 0) return -1;
-    offset_ += static_cast<uint64_t>(got);
-    size_t size = carried_.size() + static_cast<size_t>(got);
-    input_ended_ = got == 0;
-    formed_size_ = form(std::string_view(first, size), little_endian_,
-                        input_ended_, formed_.get());
-    carried_.assign(first + size - (input_ended_ ? 0 : size % 2),
-                    input_ended_ ? 0 : size % 2);
-  }
-  size_t count = std::min(capacity, formed_size_ - handed_);
-  std::memcpy(data, formed_.get() + handed_, count);
-  handed_ += count;
-  return static_cast<long long>(count);
-}
-
-Utf16Sink::Utf16Sink(ByteSink& output, Encoding encoding, bool byte_order_mark)
-    : output_(output),
-      little_endian_(encoding == Encoding::kUtf16LittleEndian),
-      mark_due_(byte_order_mark),
-      utf16_(kWriteRoom) {}
-
-void Utf16Sink::put_unit(uint32_t unit) {
-  char low = static_cast<char>(unit & 0xFF);
-  char high = static_cast<char>(unit >> 8 & 0xFF);
-  utf16_.data()[used_++] = little_endian_ ? low : high;
-  utf16_.data()[used_++] = little_endian_ ? high : low;
-}
-
-// Takes one byte of the form that is not ASCII, or any byte while a
-// sequence is under way.
-void Utf16Sink::take(unsigned char c) {
-  if (continuations_due_ > 0) {
-    if ((c & 0xC0) == 0x80) {
-      pending_ = pending_ << 6 | (c & 0x3F);
-      if (--continuations_due_ == 0) {
-        if (pending_is_raw_byte_) {
-          utf16_.data()[used_++] = static_cast<char>(pending_);
-        } else {
-          put_unit(pending_);
-        }
-      }
-      return;
-    }
-    continuations_due_ = 0;  // a sequence cut short: left out
-  }
-  if (c < 0x80) {
-    put_unit(c);
-  } else if (c >= 0xC0 && c < 0xF0) {
-    bool two = c < 0xE0;
-    pending_ = c & (two ? 0x1F : 0x0F);
-    continuations_due_ = two ? 1 : 2;
-    pending_is_raw_byte_ = false;
-  } else if (c == kRawByteLead) {
-    pending_ = 0;
-    continuations_due_ = 2;
-    pending_is_raw_byte_ = true;
-  }
-  // Anything else is the rest of a sequence whose start was cut off.
-}
-
-bool Utf16Sink::write(const ByteSpan* spans, size_t count) {
-  if (mark_due_) {
-    put_unit(kByteOrderMark);
-    mark_due_ = false;
-  }
-  for (size_t k = 0; k < count; ++k) {
-    const unsigned char* next =
-        reinterpret_cast<const unsigned char*>(spans[k].data);
-    const unsigned char* end = next + spans[k].size;
-    while (next < end) {
-      // Each byte of the form gives at most two bytes of UTF-16.
-      const unsigned char* piece_end =
-          next + std::min<size_t>(end - next, (kWriteRoom - used_) / 2);
-      while (next < piece_end) {
-        if (continuations_due_ == 0) {
-          size_t ascii =
-              widen_ascii(next, static_cast<size_t>(piece_end - next),
-                          little_endian_, utf16_.data() + used_);
-          used_ += 2 * ascii;
-          next += ascii;
-          if (next == piece_end) break;
-        }
-        take(*next++);
-      }
-      if (used_ - start_ >= kWriteBlock && !flush()) return false;
-    }
-  }
-  return flush();
-}
-
-bool Utf16Sink::flush() {
-  ByteSpan span{utf16_.data() + start_, used_ - start_};
-  bool written = span.size == 0 || output_.write(&span, 1);
-  written_ += span.size;
-  // The next write keeps its place within a page of the file.
-  start_ = used_ = static_cast<size_t>(written_ % kPageSize);
-  return written;
 }
 
 }  // namespace placeharvest

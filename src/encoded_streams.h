@@ -1,0 +1,39 @@
+// What the filter reads and writes for one input: the input and the
+// outputs themselves for a file of bytes; for UTF-16, the input's 8-bit
+// form and outputs that turn it back (utf16.h).
+#ifndef PLACEHARVEST_ENCODED_STREAMS_H_
+#define PLACEHARVEST_ENCODED_STREAMS_H_
+
+#include <memory>
+
+#include "byte_stream.h"
+#include "text_encoding.h"
+#include "utf16.h"
+
+namespace placeharvest {
+
+class EncodedStreams {
+ public:
+  EncodedStreams(ByteSource& input, ByteSink& coordinates, ByteSink& cleaned);
+
+  // Reads the input's first bytes and sets up the streams for its
+  // encoding. Returns false on a read error, with errno set.
+  bool open();
+
+  // Once open() has succeeded.
+  ByteSource& source();
+  ByteSink& coordinates();
+  ByteSink& cleaned();
+
+ private:
+  PeekedSource peeked_;
+  ByteSink& coordinates_;
+  ByteSink& cleaned_;
+  std::unique_ptr<Utf16Source> utf16_source_;
+  std::unique_ptr<Utf16Sink> utf16_coordinates_;
+  std::unique_ptr<Utf16Sink> utf16_cleaned_;
+};
+
+}  // namespace placeharvest
+
+#endif  // PLACEHARVEST_ENCODED_STREAMS_H_

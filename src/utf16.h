@@ -1,0 +1,80 @@
+// UTF-16 at the edges: a UTF-16 input is handed to the filter in an 8-bit
+// form in which every ASCII character is its own byte, as in UTF-8, and
+// every other code unit a few bytes of 0x80 and above, so that the filter's
+// rules apply unchanged; the outputs are turned back into UTF-16.
+//
+// The 8-bit form of a code unit u: u itself below 0x80; 0xC0 | u >> 6 and a
+// continuation byte below 0x800; 0xE0 | u >> 12 and two continuation bytes
+// above (a continuation byte is 0x80 | six bits). So the BMP reads as UTF-8,
+// a surrogate, paired or not, stands alone, and an odd last byte b becomes
+// 0xF8 and two continuation bytes. Turning the form back is exact for whole
+// sequences; the rest of a sequence whose start the filter cut off (a value
+// taken from the eighth byte of a line) is left out.
+#ifndef PLACEHARVEST_UTF16_H_
+#define PLACEHARVEST_UTF16_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "byte_stream.h"
+#include "page_buffer.h"
+#include "text_encoding.h"
+
+namespace placeharvest {
+
+// The text that the first bytes `start` of an existing file begin with, as
+// the filter would see it: for a UTF-16 start (a byte-order mark, or a zero
+// byte in the first pair) its 8-bit form without the mark, else `start`.
+std::string text_of_start(std::string_view start);
+
+// Hands out a UTF-16 source in the 8-bit form. It cannot be read again:
+// offsets in the form are not offsets in the file.
+class Utf16Source final : public ByteSource {
+ public:
+  Utf16Source(ByteSource& input, Encoding encoding);
+  long long read(char* data, size_t capacity) override;
+
+ private:
+  ByteSource& input_;
+  const bool little_endian_;
+  PageBuffer raw_;                  // read from the input
+  uint64_t offset_ = 0;             // in the input, of the next read
+  std::string carried_;             // an odd byte of the last read
+  std::unique_ptr<char[]> formed_;  // turned, not yet all handed out
+  size_t formed_size_ = 0;
+  size_t handed_ = 0;
+  bool input_ended_ = false;
+};
+
+// Writes the 8-bit form it is given to `output` as UTF-16, first the
+// byte-order mark if `byte_order_mark`.
+class Utf16Sink final : public ByteSink {
+ public:
+  Utf16Sink(ByteSink& output, Encoding encoding, bool byte_order_mark);
+  bool write(const ByteSpan* spans, size_t count) override;
+  size_t max_spans_per_write() const override { return 1024; }
+
+ private:
+  void put_unit(uint32_t unit);
+  void take(unsigned char c);
+  bool flush();
+
+  ByteSink& output_;
+  const bool little_endian_;
+  bool mark_due_;
+  PageBuffer utf16_;  // turned, not yet written: [start_, used_)
+  size_t start_ = 0;
+  size_t used_ = 0;
+  uint64_t written_ = 0;
+  // A sequence begun and not yet ended, possibly across writes.
+  uint32_t pending_ = 0;
+  int continuations_due_ = 0;
+  bool pending_is_raw_byte_ = false;
+};
+
+}  // namespace placeharvest
+
+#endif  // PLACEHARVEST_UTF16_H_
