@@ -8,29 +8,13 @@
 #include <vector>
 
 #include "reference_filter.h"
+#include "split.h"
 #include "string_streams.h"
 
 namespace placeharvest {
 namespace {
 
 using namespace std::string_literals;
-
-struct Split {
-  std::string coordinates;
-  std::string cleaned;
-  ExtractResult result;
-};
-
-Split split(const std::string& input, size_t block_size = kDefaultBlockSize,
-            size_t piece = SIZE_MAX, bool can_read_again = false,
-            size_t max_spans = 1024) {
-  StringSource source(input, piece, SIZE_MAX, can_read_again);
-  StringSink coordinates(SIZE_MAX, max_spans);
-  StringSink cleaned(SIZE_MAX, max_spans);
-  ExtractResult result =
-      extract_places(source, coordinates, cleaned, block_size);
-  return {coordinates.text, cleaned.text, result};
-}
 
 struct Case {
   const char* name;
@@ -44,8 +28,8 @@ struct Case {
 void expect_cases(const std::vector<Case>& cases) {
   for (const Case& c : cases) {
     Split got = split(c.input);
-    EXPECT_EQ(got.coordinates, c.coordinates) << c.name;
-    EXPECT_EQ(got.cleaned, c.cleaned) << c.name;
+    EXPECT_EQ(got.outcome.coordinates, c.coordinates) << c.name;
+    EXPECT_EQ(got.outcome.cleaned, c.cleaned) << c.name;
     EXPECT_EQ(got.result.status, ExtractStatus::kComplete) << c.name;
     EXPECT_EQ(got.result.left_out_lines, c.left_out_lines) << c.name;
     EXPECT_EQ(got.result.first_left_out_line, c.first_left_out_line) << c.name;
@@ -251,9 +235,9 @@ TEST(PlaceFilter, ReportsARecordCutShortByTheEndOfTheInput) {
     Split got = split(c.input);
     EXPECT_EQ(got.result.status, ExtractStatus::kCutShortRecord) << c.input;
     EXPECT_EQ(got.result.cut_short_record_line, c.line) << c.input;
-    EXPECT_EQ(got.coordinates, c.coordinates) << c.input;
+    EXPECT_EQ(got.outcome.coordinates, c.coordinates) << c.input;
     EXPECT_EQ(
-        got.cleaned,
+        got.outcome.cleaned,
         c.input.substr(0, c.input.rfind('\n', c.input.find("0 _PLAC")) + 1))
         << c.input;
   }
@@ -263,7 +247,7 @@ TEST(PlaceFilter, ReportsARecordCutShortByTheEndOfTheInput) {
   EXPECT_EQ(got.result.cut_short_record_line, 1u);
   EXPECT_EQ(got.result.left_out_lines, 1u);
   EXPECT_EQ(got.result.first_left_out_line, 2u);
-  EXPECT_EQ(got.coordinates, "2 PLAC A\n3 MAP\n4 LATI 1\n0 TLR\n");
+  EXPECT_EQ(got.outcome.coordinates, "2 PLAC A\n3 MAP\n4 LATI 1\n0 TLR\n");
 }
 
 // Inputs whose markers, CR LF pairs and record line ends fall on every
@@ -301,19 +285,13 @@ TEST(PlaceFilter, GivesTheSameOutputsForEveryBlockSize) {
            {std::tuple{SIZE_MAX, false, size_t{1024}},
             std::tuple{size_t{1}, false, size_t{2}},
             std::tuple{SIZE_MAX, true, size_t{1}}}) {
-        Split got = split(input, block_size, piece, can_read_again, max_spans);
+        Split got =
+            split(input, {block_size, piece, can_read_again, max_spans});
         std::string shown = "block " + std::to_string(block_size) + " piece " +
                             std::to_string(piece) +
                             (can_read_again ? " file: " : ": ") + input;
-        EXPECT_EQ(got.coordinates, whole.coordinates) << shown;
-        EXPECT_EQ(got.cleaned, whole.cleaned) << shown;
-        EXPECT_EQ(got.result.status, whole.result.status);
-        EXPECT_EQ(got.result.cut_short_record_line,
-                  whole.result.cut_short_record_line);
-        EXPECT_EQ(got.result.first_left_out_line,
-                  whole.result.first_left_out_line);
-        EXPECT_EQ(got.result.first_positional_place_line,
-                  whole.result.first_positional_place_line);
+        EXPECT_EQ(got.outcome, whole.outcome) << shown;
+        EXPECT_EQ(got.result.status, whole.result.status) << shown;
       }
     }
   }
@@ -324,24 +302,7 @@ TEST(PlaceFilter, GivesTheSameOutputsForEveryBlockSize) {
 TEST(ReferenceFilter, AgreesWithTheFilterOnEveryTestInput) {
   std::vector<std::string> inputs = all_test_inputs();
   for (const std::string& input : inputs) {
-    Split got = split(input);
-    ReferenceSplit expected = reference_split_file(input);
-    EXPECT_EQ(got.coordinates, expected.coordinates) << input;
-    EXPECT_EQ(got.cleaned, expected.cleaned) << input;
-    EXPECT_EQ(got.result.status == ExtractStatus::kCutShortRecord,
-              expected.cut_short)
-        << input;
-    EXPECT_EQ(got.result.cut_short_record_line, expected.cut_short_line)
-        << input;
-    EXPECT_EQ(got.result.left_out_lines, expected.left_out_lines) << input;
-    EXPECT_EQ(got.result.first_left_out_line, expected.first_left_out_line)
-        << input;
-    EXPECT_EQ(got.result.positional_place_lines,
-              expected.positional_place_lines)
-        << input;
-    EXPECT_EQ(got.result.first_positional_place_line,
-              expected.first_positional_place_line)
-        << input;
+    EXPECT_EQ(split(input).outcome, reference_split_file(input)) << input;
   }
 }
 
@@ -362,8 +323,8 @@ TEST(PlaceFilter, WritesManyRecordsOfOneBlockInOrder) {
   }
   input += "0 TRLR\n";
   Split got = split(input);
-  EXPECT_EQ(got.coordinates, coordinates + "0 TLR\n");
-  EXPECT_EQ(got.cleaned, cleaned + "0 TRLR\n");
+  EXPECT_EQ(got.outcome.coordinates, coordinates + "0 TLR\n");
+  EXPECT_EQ(got.outcome.cleaned, cleaned + "0 TRLR\n");
 }
 
 TEST(PlaceFilter, StopsAtAReadErrorWithoutTheTrailer) {

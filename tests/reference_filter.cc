@@ -233,6 +233,34 @@ std::string reference_utf16(const std::string& form, bool little_endian) {
   return bytes;
 }
 
+std::string first_difference(const ReferenceSplit& got,
+                             const ReferenceSplit& expected) {
+  if (got.coordinates != expected.coordinates) return "coordinates file";
+  if (got.cleaned != expected.cleaned) return "cleaned file";
+  if (got.cut_short != expected.cut_short) return "cut-short record";
+  if (got.cut_short && got.cut_short_line != expected.cut_short_line) {
+    return "line of the cut-short record";
+  }
+  if (got.left_out_lines != expected.left_out_lines ||
+      got.first_left_out_line != expected.first_left_out_line) {
+    return "lines left out";
+  }
+  if (got.positional_place_lines != expected.positional_place_lines ||
+      got.first_positional_place_line != expected.first_positional_place_line) {
+    return "place lines taken by position";
+  }
+  return "";
+}
+
+std::ostream& operator<<(std::ostream& out, const ReferenceSplit& split) {
+  return out << "{coordinates \"" << split.coordinates << "\", cleaned \""
+             << split.cleaned << "\", cut short " << split.cut_short << " at "
+             << split.cut_short_line << ", left out " << split.left_out_lines
+             << " from " << split.first_left_out_line << ", by position "
+             << split.positional_place_lines << " from "
+             << split.first_positional_place_line << "}";
+}
+
 ReferenceSplit reference_split_file(const std::string& file) {
   if (file.size() < 2) return reference_split(file);
   unsigned char first = static_cast<unsigned char>(file[0]);

@@ -5,6 +5,7 @@
 #define PLACEHARVEST_TESTS_REFERENCE_FILTER_H_
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 namespace placeharvest {
@@ -19,6 +20,16 @@ struct ReferenceSplit {
   uint64_t positional_place_lines = 0;
   uint64_t first_positional_place_line = 0;  // counted from 1
 };
+
+// The first field in which two splits differ, named, or "" when they are
+// the same; and the comparison and printing built on it, so that a test
+// compares whole splits and shows what differs.
+std::string first_difference(const ReferenceSplit& got,
+                             const ReferenceSplit& expected);
+inline bool operator==(const ReferenceSplit& a, const ReferenceSplit& b) {
+  return first_difference(a, b).empty();
+}
+std::ostream& operator<<(std::ostream& out, const ReferenceSplit& split);
 
 ReferenceSplit reference_split(const std::string& input);
 

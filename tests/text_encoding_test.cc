@@ -6,25 +6,10 @@
 
 #include "place_filter.h"
 #include "reference_filter.h"
-#include "string_streams.h"
+#include "split.h"
 
 namespace placeharvest {
 namespace {
-
-struct Split {
-  std::string coordinates;
-  std::string cleaned;
-  ExtractResult result;
-};
-
-Split split(const std::string& input, size_t block_size, size_t piece) {
-  StringSource source(input, piece);
-  StringSink coordinates;
-  StringSink cleaned;
-  ExtractResult result =
-      extract_places(source, coordinates, cleaned, block_size);
-  return {coordinates.text, cleaned.text, result};
-}
 
 TEST(Utf16, SplitsAsTheSameTextInUtf8Does) {
   const std::string kTexts[] = {
@@ -48,30 +33,20 @@ TEST(Utf16, SplitsAsTheSameTextInUtf8Does) {
   for (const std::string& text : kTexts) {
     for (bool mark : {false, true}) {
       std::string utf8 = (mark ? kUtf8Mark : "") + text;
-      Split twin = split(utf8, kDefaultBlockSize, SIZE_MAX);
+      Split twin = split(utf8);
       for (bool little : {true, false}) {
         std::string input = utf16_bytes(units_of(utf8), little);
-        std::string coordinates =
+        ReferenceSplit expected = twin.outcome;
+        expected.coordinates =
             (mark ? utf16_bytes(u"\xfeff", little) : "") +
-            utf16_bytes(units_of(twin.coordinates), little);
-        std::string cleaned = utf16_bytes(units_of(twin.cleaned), little);
+            utf16_bytes(units_of(twin.outcome.coordinates), little);
+        expected.cleaned = utf16_bytes(units_of(twin.outcome.cleaned), little);
         for (size_t block_size : {size_t{1}, size_t{5}, kDefaultBlockSize}) {
           for (size_t piece : {SIZE_MAX, size_t{3}}) {
-            Split got = split(input, block_size, piece);
-            std::string shown = utf8 + (little ? " LE" : " BE") + " block " +
-                                std::to_string(block_size);
-            EXPECT_EQ(got.coordinates, coordinates) << shown;
-            EXPECT_EQ(got.cleaned, cleaned) << shown;
-            EXPECT_EQ(got.result.status, twin.result.status) << shown;
-            EXPECT_EQ(got.result.cut_short_record_line,
-                      twin.result.cut_short_record_line);
-            EXPECT_EQ(got.result.left_out_lines, twin.result.left_out_lines);
-            EXPECT_EQ(got.result.first_left_out_line,
-                      twin.result.first_left_out_line);
-            EXPECT_EQ(got.result.positional_place_lines,
-                      twin.result.positional_place_lines);
-            EXPECT_EQ(got.result.first_positional_place_line,
-                      twin.result.first_positional_place_line);
+            Split got = split(input, {block_size, piece});
+            EXPECT_EQ(got.outcome, expected)
+                << utf8 << (little ? " LE" : " BE") << " block " << block_size;
+            EXPECT_EQ(got.result.status, twin.result.status);
           }
         }
       }
@@ -88,9 +63,9 @@ TEST(Utf16, PassesBadUtf16ThroughUnchanged) {
     std::string input = kept.substr(0, kept.size() - 14) +
                         utf16_bytes(u"0 _PLAC \xdc00y\n1 MAP\n", little) +
                         kept.substr(kept.size() - 14) + "Z";
-    Split got = split(input, 7, SIZE_MAX);
-    EXPECT_EQ(got.cleaned, kept + "Z");
-    EXPECT_EQ(got.coordinates,
+    Split got = split(input, {7});
+    EXPECT_EQ(got.outcome.cleaned, kept + "Z");
+    EXPECT_EQ(got.outcome.coordinates,
               utf16_bytes(u"2 PLAC \xdc00y\n3 MAP\n0 TLR\n", little));
   }
 }
