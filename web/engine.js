@@ -52,8 +52,21 @@ function placeHarvestSplit(module, input, output, names, onProgress) {
         ranOutOfMemory = true;
       },
     },
-    // The little of WASI the engine uses: writing standard error.
+    // The little of WASI the engine uses: writing standard error, and an
+    // empty environment (the locale for the system's error texts is "C").
     wasi_snapshot_preview1: {
+      environ_sizes_get(count, size) {
+        const view = new DataView(instance.exports.memory.buffer);
+        view.setUint32(count, 0, true);
+        view.setUint32(size, 0, true);
+        return 0;
+      },
+      environ_get() {
+        return 0;
+      },
+      proc_exit() {
+        throw new Error('the engine ended the process');
+      },
       fd_write(descriptor, vectors, count, written) {
         const view = new DataView(instance.exports.memory.buffer);
         let total = 0;
