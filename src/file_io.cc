@@ -1,6 +1,8 @@
 // What the files of a run have in common on every platform.
 #include "file_io.h"
 
+#include <cerrno>
+
 namespace placeharvest {
 
 bool same_file(const FileIdentity& first, const FileIdentity& second) {
@@ -8,7 +10,36 @@ bool same_file(const FileIdentity& first, const FileIdentity& second) {
          first.volume == second.volume && first.index == second.index;
 }
 
+bool read_start(int descriptor, size_t head_size, FileStart* start) {
+  // Reads may stop short of what was asked: read on to the end.
+  start->head.resize(head_size);
+  size_t got = 0;
+  while (got < head_size) {
+    long long count =
+        read_descriptor(descriptor, start->head.data() + got, head_size - got);
+    if (count < 0) {
+      start->head.resize(got);
+      return false;
+    }
+    if (count == 0) break;
+    got += static_cast<size_t>(count);
+  }
+  start->head.resize(got);
+  // Fewer bytes than the file's size promised: its start is not known.
+  if (got < head_size && got < start->identity.size) {
+    errno = EIO;
+    return false;
+  }
+  return true;
+}
+
 InputFile::~InputFile() { close_descriptor(descriptor_); }
+
+long long InputFile::read(char* data, size_t capacity) {
+  long long count = read_descriptor(descriptor_, data, capacity);
+  if (count > 0) bytes_read_ += static_cast<uint64_t>(count);
+  return count;
+}
 
 bool InputFile::can_read_again() const { return regular_; }
 

@@ -134,10 +134,25 @@ class OutputFile final : public ByteSink {
 // the system settle a written file as closing it would, and closing one
 // (set to -1 even on a failure, so that it is never closed twice).
 FileIdentity identify_descriptor(int descriptor);
+// Reads up to `capacity` bytes, as the system's read does: 0 at the end, a
+// negative count with errno set on a failure.
+long long read_descriptor(int descriptor, char* data, size_t capacity);
 bool resize_descriptor(int descriptor, uint64_t size);
 bool can_resize_descriptor(int descriptor);
 bool settle_descriptor(int descriptor);
 bool close_descriptor(int& descriptor);
+
+// What both platforms' look_at_file() do with the open regular file
+// `descriptor`, whose identity `start` holds: read its first `head_size`
+// bytes, or all of a shorter file, into start->head. Returns false, with
+// errno set, when a read fails or gives fewer bytes than the file's size
+// promised.
+bool read_start(int descriptor, size_t head_size, FileStart* start);
+
+// Writes that take nothing are tried this often before the file counts as
+// failing, so that a file system that never takes a byte cannot hold the
+// run forever.
+inline constexpr int kMostFruitlessWrites = 16;
 
 }  // namespace placeharvest
 

@@ -56,11 +56,6 @@ bool link_target(const std::string& name, std::string* target) {
   return true;
 }
 
-// Writes that take nothing are tried this often before the file counts as
-// failing, so that a file system that never takes a byte cannot hold the
-// run forever.
-constexpr int kMostFruitlessWrites = 16;
-
 }  // namespace
 
 FileIdentity identify_descriptor(int descriptor) {
@@ -102,29 +97,8 @@ bool look_at_file(const char* path, size_t head_size, FileStart* start) {
   int descriptor = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (descriptor < 0) return false;
   start->identity = identify_descriptor(descriptor);
-  bool whole = true;
-  if (start->identity.regular) {
-    // Reads may stop short of what was asked: read on to the end.
-    start->head.resize(head_size);
-    size_t got = 0;
-    while (got < head_size) {
-      ssize_t count =
-          ::read(descriptor, start->head.data() + got, head_size - got);
-      if (count < 0 && errno == EINTR) continue;
-      if (count < 0) {
-        whole = false;
-        break;
-      }
-      if (count == 0) break;
-      got += static_cast<size_t>(count);
-    }
-    start->head.resize(got);
-    // Fewer bytes than the file's size promised: its start is not known.
-    if (whole && got < head_size && got < start->identity.size) {
-      errno = EIO;
-      whole = false;
-    }
-  }
+  bool whole =
+      !start->identity.regular || read_start(descriptor, head_size, start);
   int error_number = errno;
   ::close(descriptor);
   errno = error_number;
@@ -148,10 +122,9 @@ bool InputFile::open(const char* path) {
   return true;
 }
 
-long long InputFile::read(char* data, size_t capacity) {
+long long read_descriptor(int descriptor, char* data, size_t capacity) {
   for (;;) {
-    ssize_t count = ::read(descriptor_, data, capacity);
-    if (count > 0) bytes_read_ += static_cast<uint64_t>(count);
+    ssize_t count = ::read(descriptor, data, capacity);
     if (count >= 0 || errno != EINTR) return count;
   }
 }

@@ -43,10 +43,6 @@ FileIdentity identify_handle(HANDLE handle) {
   return identity;
 }
 
-// Writes that take nothing are tried this often before the file counts as
-// failing.
-constexpr int kMostFruitlessWrites = 16;
-
 bool write_all(int descriptor, const char* data, size_t size) {
   int fruitless_writes = 0;
   while (size > 0) {
@@ -114,22 +110,7 @@ bool look_at_file(const char* path, size_t head_size, FileStart* start) {
   int descriptor = _wopen(utf16_from_utf8(path).c_str(), _O_RDONLY | _O_BINARY);
   if (descriptor < 0) return false;
   start->identity = identify_descriptor(descriptor);
-  // Reads may stop short of what was asked: read on to the end.
-  start->head.resize(head_size);
-  size_t got = 0;
-  bool whole = true;
-  while (got < head_size) {
-    int count = _read(descriptor, start->head.data() + got,
-                      static_cast<unsigned>(head_size - got));
-    if (count < 0) whole = false;
-    if (count <= 0) break;
-    got += static_cast<size_t>(count);
-  }
-  start->head.resize(got);
-  if (whole && got < head_size && got < start->identity.size) {
-    errno = EIO;
-    whole = false;
-  }
+  bool whole = read_start(descriptor, head_size, start);
   int error_number = errno;
   _close(descriptor);
   errno = error_number;
@@ -153,12 +134,10 @@ bool InputFile::open(const char* path) {
   return true;
 }
 
-long long InputFile::read(char* data, size_t capacity) {
+long long read_descriptor(int descriptor, char* data, size_t capacity) {
   unsigned int size =
       capacity > INT_MAX ? INT_MAX : static_cast<unsigned>(capacity);
-  int count = _read(descriptor_, data, size);
-  if (count > 0) bytes_read_ += static_cast<uint64_t>(count);
-  return count;
+  return _read(descriptor, data, size);
 }
 
 long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
@@ -167,9 +146,7 @@ long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
   if (_lseeki64(descriptor_, static_cast<__int64>(offset), SEEK_SET) < 0) {
     return -1;
   }
-  unsigned int size =
-      capacity > INT_MAX ? INT_MAX : static_cast<unsigned>(capacity);
-  return _read(descriptor_, data, size);
+  return read_descriptor(descriptor_, data, capacity);
 }
 
 bool OutputFile::open(const char* path) {

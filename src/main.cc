@@ -98,7 +98,7 @@ int run(const RunPaths& paths) {
     return run_on_open_files(paths, input, coordinates, cleaned);
   } catch (const std::bad_alloc&) {
     // Outputs that were not emptied yet are discarded on the way out.
-    report_failure(paths.input, FileAction::kRead, "out of memory");
+    report_out_of_memory(paths.input);
     return kExitFailure;
   }
 }

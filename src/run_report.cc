@@ -59,6 +59,10 @@ void report_positional_records(const ExtractResult& result, const char* input) {
 
 }  // namespace
 
+void report_out_of_memory(const char* input) {
+  report_failure(input, FileAction::kRead, "out of memory");
+}
+
 bool report_extraction(const ExtractResult& result, const RunPaths& paths) {
   if (result.status == ExtractStatus::kComplete ||
       result.status == ExtractStatus::kCutShortRecord) {
@@ -78,7 +82,7 @@ bool report_extraction(const ExtractResult& result, const RunPaths& paths) {
       report_system_error(paths.input, FileAction::kRead, result.error_number);
       return false;
     case ExtractStatus::kOutOfMemory:
-      report_failure(paths.input, FileAction::kRead, "out of memory");
+      report_out_of_memory(paths.input);
       return false;
     case ExtractStatus::kCoordinatesWriteFailed:
       report_system_error(paths.coordinates, FileAction::kWrite,

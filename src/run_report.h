@@ -13,6 +13,10 @@ namespace placeharvest {
 // a failure only the failure. Returns false when the run did not succeed.
 bool report_extraction(const ExtractResult& result, const RunPaths& paths);
 
+// Says that memory ran out while `input` was split, wherever that is found
+// (inside the filter, around it, or by the page's engine).
+void report_out_of_memory(const char* input);
+
 }  // namespace placeharvest
 
 #endif  // PLACEHARVEST_RUN_REPORT_H_

@@ -138,6 +138,5 @@ PLACEHARVEST_EXPORT(place_records) double place_records() {
 // does, once out_of_memory() has ended a run.
 PLACEHARVEST_EXPORT(report_out_of_memory)
 void report_out_of_memory(const char* input) {
-  placeharvest::report_failure(input, placeharvest::FileAction::kRead,
-                               "out of memory");
+  placeharvest::report_out_of_memory(input);
 }
