@@ -26,8 +26,9 @@ class ByteSource {
   // a pipe) say so here; the filter then counts lines only when it needs a
   // line number, by reading again with read_at().
   virtual bool can_read_again() const { return false; }
-  // Like read(), from byte `offset` of the input. Called only when
-  // can_read_again(), and only once read() has returned 0.
+  // Like read(), from byte `offset` of the input, which read() has already
+  // given; where read() goes on is not moved. Called only when
+  // can_read_again().
   virtual long long read_at(uint64_t offset, char* data, size_t capacity) {
     (void)offset, (void)data, (void)capacity;
     return -1;

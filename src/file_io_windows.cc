@@ -141,12 +141,17 @@ long long read_descriptor(int descriptor, char* data, size_t capacity) {
 }
 
 long long InputFile::read_at(uint64_t offset, char* data, size_t capacity) {
-  // read() is over once the filter reads again, so moving the file's
-  // position disturbs nothing.
-  if (_lseeki64(descriptor_, static_cast<__int64>(offset), SEEK_SET) < 0) {
+  // The descriptor has one position, where read() goes on: it is put back.
+  __int64 position = _telli64(descriptor_);
+  if (position < 0 ||
+      _lseeki64(descriptor_, static_cast<__int64>(offset), SEEK_SET) < 0) {
     return -1;
   }
-  return read_descriptor(descriptor_, data, capacity);
+  long long count = read_descriptor(descriptor_, data, capacity);
+  int error = errno;
+  if (_lseeki64(descriptor_, position, SEEK_SET) < 0) return -1;
+  errno = error;
+  return count;
 }
 
 bool OutputFile::open(const char* path) {

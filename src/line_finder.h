@@ -7,12 +7,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string_view>
 
 #include "byte_kernels.h"
 #include "byte_stream.h"
-#include "page_buffer.h"
+#include "input_buffer.h"
 
 namespace placeharvest {
 
@@ -40,7 +39,7 @@ struct Position {
 class LineFinder {
  public:
   // Line ends are looked for this many bytes at a time.
-  static constexpr size_t kWindow = 64;
+  static constexpr size_t kWindow = InputBuffer::kPadding;
 
   // `before_move` runs before bytes already handed out move or change: what
   // still points into them must be written by then. It returns false to
@@ -59,31 +58,34 @@ class LineFinder {
   std::string_view line_end() const { return line_end_; }
 
   // Stores in `run` the whole lines at the reading position up to the next
-  // line that holds the marker, or up to what has been read. Returns false,
-  // with nothing stored, when such a line comes next, at the end of the
-  // input, and on a failure.
+  // line that holds the marker, or up to what has been read; or, in an
+  // input that can be read again, a piece of a line longer than a block
+  // that holds no marker, which is never held whole. Returns false, with
+  // nothing stored, when a line that holds the marker comes next, at the
+  // end of the input, and on a failure.
   bool ordinary_lines(std::string_view* run);
-  // Stores the line at the reading position. Returns false at the end of
-  // the input and on a failure.
+  // Stores the line at the reading position, held whole however long.
+  // Returns false at the end of the input and on a failure.
   bool peek_line(Line* line) {
     // Most lines of a record end in the window the line before it used.
     size_t from = search_from_ - window_start_;
     if (window_valid_ && from < kWindow && (window_bits_ >> from) != 0) {
-      shape_line(search_from_ + lowest_bit(window_bits_ >> from) - begin_ + 1,
-                 line);
+      shape_line(
+          search_from_ + lowest_bit(window_bits_ >> from) - input_.begin() + 1,
+          line);
       return true;
     }
     return peek_line_slowly(line);
   }
-  // Takes `size` bytes at the reading position: the whole lines of a run
-  // last shown. Views handed out stay valid until the next call of any of
-  // the functions above, or longer: until `before_move` runs.
+  // Takes `size` bytes at the reading position: those of a run last shown.
+  // Views handed out stay valid until the next call of any of the functions
+  // above, or longer: until `before_move` runs.
   void take(size_t size);
   // Takes `line`, the line last shown by peek_line().
   void take_line(const Line& line) {
     if (counting_ && !line.ending.empty()) ++lines_done_;
-    begin_ += line.size();
-    search_from_ = begin_;
+    input_.drop_to(input_.begin() + line.size());
+    search_from_ = input_.begin();
   }
 
   // Where the reading position is. The line number is known at once for an
@@ -98,51 +100,49 @@ class LineFinder {
                    size_t count);
 
   // True once every byte of the input has been read and taken.
-  bool at_end() const { return at_end_ && begin_ == end_; }
-  bool read_failed() const { return read_failed_; }
-  int read_error_number() const { return read_error_number_; }
+  bool at_end() const {
+    return input_.at_end() && input_.begin() == input_.end();
+  }
+  bool read_failed() const { return input_.read_failed(); }
+  int read_error_number() const { return input_.read_error_number(); }
 
  private:
-  // Stores in `line` the `size` bytes at begin_, a line with its line end.
+  static constexpr size_t kNotFound = static_cast<size_t>(-1);
+
+  // Stores in `line` the `size` bytes at the reading position, a line with
+  // its line end.
   void shape_line(size_t size, Line* line) const {
-    const char* start = buffer_ + begin_;
+    const char* start = input_.data() + input_.begin();
     size_t ending =
         line_end_byte_ == '\n' && size >= 2 && start[size - 2] == '\r' ? 2 : 1;
     line->content = std::string_view(start, size - ending);
     line->ending = std::string_view(start + size - ending, ending);
   }
   bool peek_line_slowly(Line* line);
+  bool pass_long_line(std::string_view* run);
+  bool long_line_piece(std::string_view* run);
   bool fill();
+  bool read_again_from(uint64_t offset);
   size_t next_line_end(size_t from);
   size_t find_marker(size_t from, size_t to) const;
   size_t after_last_line_end(size_t from, size_t to) const;
 
-  ByteSource& input_;
+  InputBuffer input_;
   const Marker marker_;
-  const size_t block_size_;
-  const std::function<bool()> before_move_;
   const bool counting_;
 
-  // buffer_[begin_, end_) holds the input not yet taken, begin_ being the
-  // input's byte offset_ + begin_ and always the start of a line. offset_
-  // is a multiple of the page size, so that each read lands at the same
-  // offset within a page as the bytes have in the file, which the system
-  // copies fastest. No line end lies in [begin_, search_from_), and, while
-  // looking for a marker, no start of one either.
-  PageBuffer storage_;
-  char* buffer_ = nullptr;  // storage_'s data
-  size_t capacity_ = 0;
-  size_t begin_ = 0;
-  size_t end_ = 0;
+  // The reading position is input_.begin(), always the start of a line. No
+  // line end lies in [begin, search_from_), and, while looking for a
+  // marker, no start of one either.
   size_t search_from_ = 0;
   // Where a line that holds the marker is known to begin, once a run was
   // found to end there.
-  size_t marker_line_ = static_cast<size_t>(-1);
-  uint64_t offset_ = 0;
-  bool at_end_ = false;
-  bool read_failed_ = false;
-  int read_error_number_ = 0;
-  uint64_t lines_done_ = 0;  // line ends before begin_, while counting_
+  size_t marker_line_ = kNotFound;
+  uint64_t lines_done_ = 0;  // line ends before the reading position
+  // A long line that holds no marker is handed out in pieces up to this
+  // offset; a long line that holds one, from this offset, is held whole.
+  uint64_t long_line_end_ = 0;
+  uint64_t held_line_ = static_cast<uint64_t>(-1);
 
   // The line ends among the kWindow bytes from window_start_, bit i for
   // byte i.

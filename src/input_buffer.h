@@ -1,0 +1,85 @@
+// The input in one reused buffer: read a block at a time behind the bytes
+// still kept, which are moved to the front when no block fits behind them.
+// An input that can be read again may also be read again from an earlier
+// offset, so that a reader need not keep what it has only looked at.
+#ifndef PLACEHARVEST_INPUT_BUFFER_H_
+#define PLACEHARVEST_INPUT_BUFFER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "byte_stream.h"
+#include "page_buffer.h"
+
+namespace placeharvest {
+
+class InputBuffer {
+ public:
+  // Bytes behind the data that are kept zero, so that a look at this many
+  // bytes at a time may reach past it.
+  static constexpr size_t kPadding = 64;
+
+  // `before_move` runs before kept bytes move or are dropped: what still
+  // points into them must be written by then. It returns false to stop
+  // reading (a write failed). `block_size` is at least 1.
+  InputBuffer(ByteSource& input, size_t block_size,
+              std::function<bool()> before_move);
+
+  // data()[begin(), end()) holds the bytes kept, followed by kPadding zero
+  // bytes; data()[i] is byte offset_of(i) of the input. offset_of(0) is a
+  // multiple of the page size, so that each read lands at the same offset
+  // within a page as the bytes have in the file, which the system copies
+  // fastest.
+  const char* data() const { return data_; }
+  size_t begin() const { return begin_; }
+  size_t end() const { return end_; }
+  uint64_t offset_of(size_t index) const { return offset_ + index; }
+  // Drops the kept bytes in front of `index`.
+  void drop_to(size_t index) { begin_ = index; }
+
+  // True when fill() could read only after making the buffer larger.
+  bool full() const;
+  // Reads more behind end(), keeping [begin(), end()). Returns false on a
+  // failure; at the end of the input it sets at_end() instead. Indexes into
+  // the buffer are stale afterwards, but for begin() and end().
+  bool fill();
+  // Drops every byte kept; reading goes on from `offset`, which must not be
+  // past what has been read. Only for an input that can be read again.
+  // Returns false when `before_move` does.
+  bool read_again_from(uint64_t offset);
+  bool can_read_again() const { return input_.can_read_again(); }
+
+  // True once every byte of the input has been read.
+  bool at_end() const { return input_ended_ && offset_ + end_ == read_; }
+  bool read_failed() const { return read_failed_; }
+  int read_error_number() const { return read_error_number_; }
+
+  // Stores in `counts[i]` how many `byte`s the input has in front of
+  // `offsets[i]`, which must be in order, by reading the input again from
+  // its start, through this buffer. Call it only once the input has been
+  // read to its end. Returns false on a read error, with errno set.
+  bool count_before(const uint64_t* offsets, size_t count, char byte,
+                    uint64_t* counts);
+
+ private:
+  long long read_into(char* data, size_t capacity);
+
+  ByteSource& input_;
+  const size_t block_size_;
+  const std::function<bool()> before_move_;
+  PageBuffer storage_;
+  char* data_ = nullptr;  // storage_'s data
+  size_t capacity_ = 0;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  uint64_t offset_ = 0;
+  uint64_t read_ = 0;  // how much the input's read() has given
+  bool input_ended_ = false;
+  bool read_failed_ = false;
+  int read_error_number_ = 0;
+};
+
+}  // namespace placeharvest
+
+#endif  // PLACEHARVEST_INPUT_BUFFER_H_
