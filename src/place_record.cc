@@ -1,6 +1,10 @@
 #include "place_record.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "byte_kernels.h"
 
 namespace placeharvest {
 namespace {
@@ -33,6 +37,44 @@ constexpr uint64_t tag_key(std::string_view tag) {
   return key;
 }
 
+// The keys of the coordinate tags, in table order, and MAP's last.
+struct TagKeys {
+  uint64_t keys[kCoordinateValues + 1];
+};
+constexpr TagKeys make_tag_keys() {
+  TagKeys made = {};
+  for (size_t i = 0; i < kCoordinateValues; ++i) {
+    made.keys[i] = tag_key(kCoordinateTags[i].tag);
+  }
+  made.keys[kMap] = tag_key(kMapTag);
+  return made;
+}
+constexpr TagKeys kTagKeys = make_tag_keys();
+
+// The 8 bytes at `bytes` as a number, the first byte lowest.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the tag's bytes are read as a little-endian number");
+uint64_t load_8_bytes(const char* bytes) {
+  uint64_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+// The key of the tag that begins at `line[at]` and runs to the next space
+// or the end of `line`, and that tag's length; a key no tag has for one
+// longer than kLongestTag. Reads 8 bytes from `at`, which a line allows.
+uint64_t key_of_tag_at(std::string_view line, size_t at, size_t* length) {
+  uint64_t bytes = load_8_bytes(line.data() + at);
+  constexpr uint64_t kOnes = 0x0101010101010101;
+  uint64_t spaces = bytes ^ (kOnes * ' ');  // a zero byte for each space
+  uint64_t zero_bytes = (spaces - kOnes) & ~spaces & (kOnes << 7);
+  size_t to_space = zero_bytes != 0 ? lowest_bit(zero_bytes) / 8 : 8;
+  *length = std::min(to_space, line.size() - at);
+  if (*length > kLongestTag) return 0;
+  uint64_t mask = (uint64_t{1} << (8 * *length)) - 1;
+  return (bytes & mask) | static_cast<uint64_t>(*length) << 32;
+}
+
 // Which coordinate tag a GEDCOM line has: its level (one or more digits)
 // from the first byte, one space, an optional cross-reference "@...@" and
 // one space, then the tag, which runs to the next space or the end. Returns
@@ -52,24 +94,15 @@ size_t coordinate_tag(std::string_view line, std::string_view* value) {
     }
     at = closing + 2;
   }
-  // No coordinate tag is longer than kLongestTag.
-  size_t tag_end = at;
-  while (tag_end < size && line[tag_end] != ' ' &&
-         tag_end - at <= kLongestTag) {
-    ++tag_end;
-  }
-  if (tag_end < size && line[tag_end] != ' ') return kNoTag;
-  uint64_t key = tag_key(line.substr(at, tag_end - at));
-  size_t found = kNoTag;
-  if (key == tag_key(kMapTag)) {
-    found = kMap;
-  } else {
-    for (size_t i = 0; i < kCoordinateValues; ++i) {
-      if (key == tag_key(kCoordinateTags[i].tag)) found = i;
+  size_t length;
+  uint64_t key = key_of_tag_at(line, at, &length);
+  for (size_t i = 0; i <= kMap; ++i) {
+    if (key == kTagKeys.keys[i]) {
+      *value = line.substr(std::min(at + length + 1, size));
+      return i;
     }
   }
-  if (found != kNoTag) *value = line.substr(std::min(tag_end + 1, size));
-  return found;
+  return kNoTag;
 }
 
 // Keeps `text`, which ends `line`'s content, with the line's own line end,
