@@ -41,6 +41,14 @@ inline uint64_t count_byte(const char* data, size_t size, char byte) {
   return count;
 }
 
+// How many of the `size` bytes at `data` are UTF-8 continuation bytes, 0x80
+// to 0xBF.
+inline uint64_t count_continuations(const char* data, size_t size) {
+  uint64_t count = 0;
+  for (size_t i = 0; i < size; ++i) count += (data[i] & 0xC0) == 0x80;
+  return count;
+}
+
 // Stores the ASCII units in front of the first that is not ASCII, of the
 // `units` UTF-16 units at `in` in the byte order given, as a byte each at
 // `out`; returns how many. May store up to `units` bytes at `out`.
@@ -74,6 +82,7 @@ inline size_t widen_ascii(const unsigned char* in, size_t size,
 #ifndef PLACEHARVEST_SSE2
 using plain::byte_bits;
 using plain::count_byte;
+using plain::count_continuations;
 using plain::narrow_ascii;
 using plain::widen_ascii;
 #else
@@ -90,24 +99,44 @@ inline uint64_t byte_bits(const char* data, char byte) {
   return bits;
 }
 
-inline uint64_t count_byte(const char* data, size_t size, char byte) {
+// How many of the `size` bytes at `data` have a byte of `matches(bytes)`
+// set, which marks 16 bytes at a time; the rest is left to `plain_count`.
+// Matches are summed in byte counters, added up before they overflow.
+template <typename Matches, typename PlainCount>
+uint64_t count_matching(const char* data, size_t size, Matches matches,
+                        PlainCount plain_count) {
   uint64_t count = 0;
   size_t i = 0;
-  // Matches are summed in byte counters, added up before they overflow.
-  const __m128i needle = _mm_set1_epi8(byte);
   while (size - i >= 16) {
     size_t vectors = std::min<size_t>((size - i) / 16, 255);
     __m128i counters = _mm_setzero_si128();
     for (size_t k = 0; k < vectors; ++k, i += 16) {
       __m128i bytes =
           _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-      counters = _mm_sub_epi8(counters, _mm_cmpeq_epi8(bytes, needle));
+      counters = _mm_sub_epi8(counters, matches(bytes));
     }
     __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
     count += static_cast<uint64_t>(_mm_cvtsi128_si32(sums)) +
              static_cast<uint64_t>(_mm_extract_epi16(sums, 4));
   }
-  return count + plain::count_byte(data + i, size - i, byte);
+  return count + plain_count(data + i, size - i);
+}
+
+inline uint64_t count_byte(const char* data, size_t size, char byte) {
+  const __m128i needle = _mm_set1_epi8(byte);
+  return count_matching(
+      data, size, [&](__m128i bytes) { return _mm_cmpeq_epi8(bytes, needle); },
+      [&](const char* rest, size_t left) {
+        return plain::count_byte(rest, left, byte);
+      });
+}
+
+inline uint64_t count_continuations(const char* data, size_t size) {
+  // As signed bytes, 0x80 to 0xBF are those below 0xC0.
+  const __m128i below = _mm_set1_epi8(static_cast<char>(0xC0));
+  return count_matching(
+      data, size, [&](__m128i bytes) { return _mm_cmplt_epi8(bytes, below); },
+      plain::count_continuations);
 }
 
 inline size_t narrow_ascii(const unsigned char* in, size_t units,

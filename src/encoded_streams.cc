@@ -15,7 +15,11 @@ bool EncodedStreams::open() {
   // the cleaned file keeps the input's own, which its first line holds.
   utf16_coordinates_ = std::make_unique<Utf16Sink>(
       coordinates_, encoding, has_byte_order_mark(peeked_.peeked(), encoding));
-  utf16_cleaned_ = std::make_unique<Utf16Sink>(cleaned_, encoding, false);
+  if (peeked_.can_read_again()) {
+    cleaned_copy_ = std::make_unique<CleanedCopy>(peeked_, cleaned_);
+  } else {
+    utf16_cleaned_ = std::make_unique<Utf16Sink>(cleaned_, encoding, false);
+  }
   return true;
 }
 

@@ -1,12 +1,15 @@
 // What the filter reads and writes for one input: the input and the
 // outputs themselves for a file of bytes; for UTF-16, the input's 8-bit
-// form and outputs that turn it back (utf16.h).
+// form and outputs that turn it back (utf16.h), or, for the cleaned file of
+// an input that can be read again, a copy of the input's own bytes
+// (cleaned_copy.h).
 #ifndef PLACEHARVEST_ENCODED_STREAMS_H_
 #define PLACEHARVEST_ENCODED_STREAMS_H_
 
 #include <memory>
 
 #include "byte_stream.h"
+#include "cleaned_copy.h"
 #include "text_encoding.h"
 #include "utf16.h"
 
@@ -24,6 +27,8 @@ class EncodedStreams {
   ByteSource& source();
   ByteSink& coordinates();
   ByteSink& cleaned();
+  // When not null, the cleaned file is written by this, not cleaned().
+  CleanedCopy* cleaned_copy() { return cleaned_copy_.get(); }
 
  private:
   PeekedSource peeked_;
@@ -32,6 +37,7 @@ class EncodedStreams {
   std::unique_ptr<Utf16Source> utf16_source_;
   std::unique_ptr<Utf16Sink> utf16_coordinates_;
   std::unique_ptr<Utf16Sink> utf16_cleaned_;
+  std::unique_ptr<CleanedCopy> cleaned_copy_;
 };
 
 }  // namespace placeharvest

@@ -98,6 +98,7 @@ void LineFinder::take(size_t size) {
     lines_done_ +=
         count_byte(input_.data() + input_.begin(), size, line_end_byte_);
   }
+  if (told_ != nullptr) told_->taken(input_.data() + input_.begin(), size);
   input_.drop_to(input_.begin() + size);
   search_from_ = input_.begin();
 }

@@ -23,7 +23,8 @@ struct Marker {
 };
 
 // One line of the input: its text and its line end, which is empty for a
-// last line that has none.
+// last line that has none. At least kWindow bytes that may be read follow
+// it in memory, so that a few bytes can be looked at in one load.
 struct Line {
   std::string_view content;
   std::string_view ending;
@@ -34,6 +35,15 @@ struct Line {
 struct Position {
   uint64_t offset = 0;
   uint64_t line = 0;  // counted from 1; 0 while not yet counted
+};
+
+// Is told of the bytes the finder's reader takes, all of them, in order.
+class TakenBytes {
+ public:
+  virtual void taken(const char* data, size_t size) = 0;
+
+ protected:
+  ~TakenBytes() = default;
 };
 
 class LineFinder {
@@ -84,9 +94,13 @@ class LineFinder {
   // Takes `line`, the line last shown by peek_line().
   void take_line(const Line& line) {
     if (counting_ && !line.ending.empty()) ++lines_done_;
+    if (told_ != nullptr) told_->taken(line.content.data(), line.size());
     input_.drop_to(input_.begin() + line.size());
     search_from_ = input_.begin();
   }
+
+  // From now on, tells `told` of the bytes taken.
+  void tell_taken(TakenBytes* told) { told_ = told; }
 
   // Where the reading position is. The line number is known at once for an
   // input that cannot be read again (a pipe, counted as it goes); for a
@@ -130,6 +144,7 @@ class LineFinder {
   InputBuffer input_;
   const Marker marker_;
   const bool counting_;
+  TakenBytes* told_ = nullptr;
 
   // The reading position is input_.begin(), always the start of a line. No
   // line end lies in [begin, search_from_), and, while looking for a

@@ -16,19 +16,30 @@ namespace {
 
 class Extractor {
  public:
-  Extractor(ByteSource& input, ByteSink& coordinates, ByteSink& cleaned,
-            size_t block_size, const RunCheckpoints& checkpoints)
+  Extractor(EncodedStreams& streams, size_t block_size,
+            const RunCheckpoints& checkpoints)
       : checkpoints_(checkpoints),
-        coordinates_(coordinates),
-        cleaned_(cleaned),
+        coordinates_(streams.coordinates()),
+        cleaned_(streams.cleaned()),
+        cleaned_copy_(streams.cleaned_copy()),
         // Spans still to be written may point into the finder's buffer.
-        lines_(input, kPlaceLineMarker, block_size,
-               [this] { return coordinates_.flush() && cleaned_.flush(); }) {}
+        lines_(streams.source(), kPlaceLineMarker, block_size, [this] {
+          return coordinates_.flush() && cleaned_.flush() && !copy_failed();
+        }) {
+    if (cleaned_copy_ != nullptr) lines_.tell_taken(cleaned_copy_);
+  }
 
   ExtractResult run();
 
  private:
-  bool failed() const { return coordinates_.failed() || cleaned_.failed(); }
+  bool failed() const {
+    return coordinates_.failed() || cleaned_.failed() || copy_failed();
+  }
+  bool copy_failed() const {
+    return cleaned_copy_ != nullptr &&
+           (cleaned_copy_->read_failed() || cleaned_copy_->write_failed());
+  }
+  void write_cleaned(std::string_view run);
   ExtractResult finish();
   ExtractResult stopped();
   ExtractResult failed_write();
@@ -39,6 +50,7 @@ class Extractor {
   const RunCheckpoints& checkpoints_;
   SpanWriter coordinates_;
   SpanWriter cleaned_;
+  CleanedCopy* const cleaned_copy_;
   LineFinder lines_;
   PlaceRecordReader records_;
 };
@@ -49,10 +61,7 @@ ExtractResult Extractor::run() {
   if (!passes(checkpoints_.before_writing)) return stopped();
   for (;;) {
     std::string_view run;
-    while (lines_.ordinary_lines(&run)) {
-      cleaned_.add_borrowed(run);
-      lines_.take(run.size());
-    }
+    while (lines_.ordinary_lines(&run)) write_cleaned(run);
     Line place_line;
     if (lines_.read_failed() || failed() || !lines_.peek_line(&place_line)) {
       break;
@@ -63,6 +72,17 @@ ExtractResult Extractor::run() {
   return finish();
 }
 
+void Extractor::write_cleaned(std::string_view run) {
+  if (cleaned_copy_ == nullptr) {
+    cleaned_.add_borrowed(run);
+    lines_.take(run.size());
+    return;
+  }
+  uint64_t from = cleaned_copy_->offset();
+  lines_.take(run.size());
+  cleaned_copy_->copy(from, cleaned_copy_->offset());
+}
+
 ExtractResult Extractor::stopped() {
   ExtractResult result;
   result.status = ExtractStatus::kStopped;
@@ -71,6 +91,13 @@ ExtractResult Extractor::stopped() {
 
 ExtractResult Extractor::failed_write() {
   ExtractResult result;
+  if (copy_failed()) {
+    result.status = cleaned_copy_->read_failed()
+                        ? ExtractStatus::kReadFailed
+                        : ExtractStatus::kCleanedWriteFailed;
+    result.error_number = cleaned_copy_->error_number();
+    return result;
+  }
   const SpanWriter& writer = coordinates_.failed() ? coordinates_ : cleaned_;
   result.status = coordinates_.failed() ? ExtractStatus::kCoordinatesWriteFailed
                                         : ExtractStatus::kCleanedWriteFailed;
@@ -85,7 +112,10 @@ ExtractResult Extractor::finish() {
     result.error_number = lines_.read_error_number();
     return result;
   }
-  if (!coordinates_.flush() || !cleaned_.flush()) return failed_write();
+  if (!coordinates_.flush() || !cleaned_.flush() ||
+      (cleaned_copy_ != nullptr && !cleaned_copy_->flush())) {
+    return failed_write();
+  }
   // The line numbers come from reading the input again, which can fail too:
   // before the trailer, so that a run that reports a failure never ends
   // with it.
@@ -127,9 +157,7 @@ ExtractResult extract_unguarded(ByteSource& input, ByteSink& coordinates,
     result.error_number = errno;
     return result;
   }
-  return Extractor(streams.source(), streams.coordinates(), streams.cleaned(),
-                   block_size, checkpoints)
-      .run();
+  return Extractor(streams, block_size, checkpoints).run();
 }
 
 }  // namespace

@@ -88,6 +88,14 @@ std::string text_of_start(std::string_view start) {
   return eight_bit_form(whole, encoding);
 }
 
+uint64_t utf16_size_of_form(const char* form, size_t size) {
+  // Each sequence has one byte that is no continuation byte. The odd last
+  // byte's, which stands for one byte, not two, can only end the form.
+  bool odd_byte =
+      size >= 3 && static_cast<unsigned char>(form[size - 3]) == kRawByteLead;
+  return 2 * (size - count_continuations(form, size)) - (odd_byte ? 1 : 0);
+}
+
 Utf16Source::Utf16Source(ByteSource& input, Encoding encoding)
     : input_(input),
       little_endian_(encoding == Encoding::kUtf16LittleEndian),
@@ -165,6 +173,24 @@ void Utf16Sink::take(unsigned char c) {
   // Anything else is the rest of a sequence whose start was cut off.
 }
 
+// Turns the whole two- or three-byte sequence that begins at `next` and
+// ends by `end`, and returns its size; returns 0 for anything else.
+size_t Utf16Sink::put_sequence(const unsigned char* next,
+                               const unsigned char* end) {
+  auto continues = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  unsigned char lead = next[0];
+  if (lead >= 0xC0 && lead < 0xE0 && end - next >= 2 && continues(next[1])) {
+    put_unit((lead & 0x1Fu) << 6 | (next[1] & 0x3Fu));
+    return 2;
+  }
+  if (lead >= 0xE0 && lead < 0xF0 && end - next >= 3 && continues(next[1]) &&
+      continues(next[2])) {
+    put_unit((lead & 0x0Fu) << 12 | (next[1] & 0x3Fu) << 6 | (next[2] & 0x3Fu));
+    return 3;
+  }
+  return 0;
+}
+
 bool Utf16Sink::write(const ByteSpan* spans, size_t count) {
   if (mark_due_) {
     put_unit(kByteOrderMark);
@@ -186,6 +212,13 @@ bool Utf16Sink::write(const ByteSpan* spans, size_t count) {
           used_ += 2 * ascii;
           next += ascii;
           if (next == piece_end) break;
+          // A whole sequence is turned at once; one cut by the span's end,
+          // or cut short, goes through take().
+          size_t taken = put_sequence(next, piece_end);
+          if (taken > 0) {
+            next += taken;
+            continue;
+          }
         }
         take(*next++);
       }

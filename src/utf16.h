@@ -30,6 +30,11 @@ namespace placeharvest {
 // byte in the first pair) its 8-bit form without the mark, else `start`.
 std::string text_of_start(std::string_view start);
 
+// How many bytes of UTF-16 the `size` bytes of the 8-bit form at `form`
+// stand for, when they are whole sequences and end, if anywhere, with the
+// form's end: two for each code unit, one for an odd last byte.
+uint64_t utf16_size_of_form(const char* form, size_t size);
+
 // Hands out a UTF-16 source in the 8-bit form. It cannot be read again:
 // offsets in the form are not offsets in the file.
 class Utf16Source final : public ByteSource {
@@ -59,6 +64,7 @@ class Utf16Sink final : public ByteSink {
 
  private:
   void put_unit(uint32_t unit);
+  size_t put_sequence(const unsigned char* next, const unsigned char* end);
   void take(unsigned char c);
   bool flush();
 

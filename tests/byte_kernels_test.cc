@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -15,10 +16,13 @@ TEST(ByteKernels, AgreeWithTheirPlainTwins) {
   std::mt19937 random(7);
   // Bytes that matter (line ends, ASCII, and bytes and units that are not
   // ASCII), often enough to land in every position.
-  const unsigned char kBytes[] = {'\n', '\r', 'a', 0, 0x7F, 0x80, 0xC3, 0xFF};
+  const unsigned char kBytes[] = {'\n', '\r', 'a',  0,   0x7F,
+                                  0x80, 0xBF, 0xC3, 0xFF};
   std::string data(256 + 64, '\0');
   for (int round = 0; round < 2000; ++round) {
-    for (char& c : data) c = static_cast<char>(kBytes[random() % 8]);
+    for (char& c : data) {
+      c = static_cast<char>(kBytes[random() % std::size(kBytes)]);
+    }
     // Runs of ASCII of any length, so that the first byte that is not
     // ASCII falls anywhere.
     size_t ascii_run = random() % 80;
@@ -32,6 +36,9 @@ TEST(ByteKernels, AgreeWithTheirPlainTwins) {
     char needle = random() % 2 ? '\n' : '\r';
     EXPECT_EQ(byte_bits(at, needle), plain::byte_bits(at, needle)) << shown;
     EXPECT_EQ(count_byte(at, size, needle), plain::count_byte(at, size, needle))
+        << shown;
+    EXPECT_EQ(count_continuations(at, size),
+              plain::count_continuations(at, size))
         << shown;
     for (bool little_endian : {true, false}) {
       std::string fast(2 * size + 32, '?');

@@ -466,6 +466,9 @@ TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
       {"big.ged:read:3", "PlaceHarvest: big.ged" + cannot_read},
       {"cut.ged:read-again:1", "PlaceHarvest: cut.ged" + cannot_read, false,
        "\"$PLACEHARVEST\" cut.ged c.ged r.ged"},
+      // The cleaned file of a UTF-16 file is copied by reading it again.
+      {"u16.ged:read-again:2", "PlaceHarvest: u16.ged" + cannot_read, false,
+       "\"$PLACEHARVEST\" u16.ged c.ged r.ged"},
       {"/dev/stdin:read:3", "PlaceHarvest: /dev/stdin" + cannot_read, false,
        piped},
       {"big.ged:grow:2",
@@ -493,6 +496,8 @@ TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
   for (const Case& c : cases) {
     write_file(path("big.ged"), input);
     write_file(path("cut.ged"), cut_short);
+    write_file(path("u16.ged"),
+               placeharvest::utf16_bytes(placeharvest::units_of(input), true));
     write_file(path("c.ged"), earlier_coordinates);
     write_file(path("r.ged"), earlier_cleaned);
     std::vector<std::string> environment = {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "place_filter.h"
 #include "reference_filter.h"
@@ -42,10 +43,16 @@ TEST(Utf16, SplitsAsTheSameTextInUtf8Does) {
             utf16_bytes(units_of(twin.outcome.coordinates), little);
         expected.cleaned = utf16_bytes(units_of(twin.outcome.cleaned), little);
         for (size_t block_size : {size_t{1}, size_t{5}, kDefaultBlockSize}) {
-          for (size_t piece : {SIZE_MAX, size_t{3}}) {
-            Split got = split(input, {block_size, piece});
+          // A file's cleaned copy comes from its own bytes, a pipe's from
+          // what the filter read.
+          for (auto [piece, file] : {std::pair{SIZE_MAX, false},
+                                     {size_t{3}, false},
+                                     {SIZE_MAX, true},
+                                     {size_t{3}, true}}) {
+            Split got = split(input, {block_size, piece, file});
             EXPECT_EQ(got.outcome, expected)
-                << utf8 << (little ? " LE" : " BE") << " block " << block_size;
+                << utf8 << (little ? " LE" : " BE") << " block " << block_size
+                << (file ? " file" : "");
             EXPECT_EQ(got.result.status, twin.result.status);
           }
         }
@@ -63,10 +70,12 @@ TEST(Utf16, PassesBadUtf16ThroughUnchanged) {
     std::string input = kept.substr(0, kept.size() - 14) +
                         utf16_bytes(u"0 _PLAC \xdc00y\n1 MAP\n", little) +
                         kept.substr(kept.size() - 14) + "Z";
-    Split got = split(input, {7});
-    EXPECT_EQ(got.outcome.cleaned, kept + "Z");
-    EXPECT_EQ(got.outcome.coordinates,
-              utf16_bytes(u"2 PLAC \xdc00y\n3 MAP\n0 TLR\n", little));
+    for (bool file : {false, true}) {
+      Split got = split(input, {7, SIZE_MAX, file});
+      EXPECT_EQ(got.outcome.cleaned, kept + "Z");
+      EXPECT_EQ(got.outcome.coordinates,
+                utf16_bytes(u"2 PLAC \xdc00y\n3 MAP\n0 TLR\n", little));
+    }
   }
 }
 
