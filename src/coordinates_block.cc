@@ -17,7 +17,8 @@ constexpr std::string_view kTrailer = "0 TLR";
 template <typename Put>
 void format_block(const PlaceBlock& block, std::string_view line_end, Put put) {
   put(kPlaceTag);
-  put(block.name.view());
+  put(block.name.text());
+  put(block.name.line_end());
   if (block.has_map) {
     put(kMapLine);
     put(line_end);
@@ -25,7 +26,8 @@ void format_block(const PlaceBlock& block, std::string_view line_end, Put put) {
   for (size_t i = 0; i < kCoordinateValues; ++i) {
     if (!block.has_value[i]) continue;
     put(kCoordinateTags[i].prefix);
-    put(block.values[i].view());
+    put(block.values[i].text());
+    put(block.values[i].line_end());
   }
 }
 

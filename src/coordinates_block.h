@@ -17,34 +17,32 @@
 
 namespace placeharvest {
 
-// The text of one line of a block and its line end. Short text, as nearly
-// all is, is kept in place, so that reading a record allocates nothing.
+// The text of one line of a block, and a line end after it for text that
+// has none of its own: where the input has them, until own() keeps a copy
+// of the text, so that reading a record copies nothing.
 class BlockText {
  public:
   void assign(std::string_view text, std::string_view line_end) {
-    size_ = text.size() + line_end.size();
-    if (size_ <= kInline) {
-      std::memcpy(inline_, text.data(), text.size());
-      if (!line_end.empty()) {
-        std::memcpy(inline_ + text.size(), line_end.data(), line_end.size());
-      }
-    } else {
-      long_.assign(text).append(line_end);
-    }
+    text_ = text;
+    line_end_ = line_end;
   }
-  std::string_view view() const {
-    return size_ <= kInline ? std::string_view(inline_, size_) : long_;
+  // Stops depending on where the text was.
+  void own() {
+    if (text_.data() == owned_.data()) return;
+    owned_.assign(text_);
+    text_ = owned_;
   }
+  std::string_view text() const { return text_; }
+  std::string_view line_end() const { return line_end_; }
 
  private:
-  static constexpr size_t kInline = 48;
-  char inline_[kInline];
-  size_t size_ = 0;
-  std::string long_;
+  std::string_view text_;
+  std::string_view line_end_;
+  std::string owned_;
 };
 
 // What one place record gives the coordinates file. Reused from record to
-// record, so that its text keeps its storage.
+// record, so that what it owns keeps its storage.
 struct PlaceBlock {
   BlockText name;  // the text after "2 PLAC"
   bool has_map = false;
@@ -55,6 +53,13 @@ struct PlaceBlock {
   void clear() {
     has_map = false;
     for (bool& has : has_value) has = false;
+  }
+  // Makes the block's text its own (see BlockText::own).
+  void own_text() {
+    name.own();
+    for (size_t i = 0; i < kCoordinateValues; ++i) {
+      if (has_value[i]) values[i].own();
+    }
   }
 };
 

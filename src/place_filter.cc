@@ -22,8 +22,10 @@ class Extractor {
         coordinates_(streams.coordinates()),
         cleaned_(streams.cleaned()),
         cleaned_copy_(streams.cleaned_copy()),
-        // Spans still to be written may point into the finder's buffer.
+        // Spans still to be written, and the record being read, may point
+        // into the finder's buffer.
         lines_(streams.source(), kPlaceLineMarker, block_size, [this] {
+          records_.keep_text();
           return coordinates_.flush() && cleaned_.flush() && !copy_failed();
         }) {
     if (cleaned_copy_ != nullptr) lines_.tell_taken(cleaned_copy_);

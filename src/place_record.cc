@@ -124,6 +124,7 @@ const PlaceBlock& PlaceRecordReader::read(LineFinder& lines,
                                           const Line& place_line) {
   Position start = lines.position();
   block_.clear();
+  reading_ = true;
   std::string_view content = place_line.content;
   bool by_tags = starts_with(content, kPlaceMarker);
   // The anchor that begins a line is its first.
@@ -132,6 +133,7 @@ const PlaceBlock& PlaceRecordReader::read(LineFinder& lines,
        lines);
   lines.take_line(place_line);
   size_t taken = by_tags ? read_by_tags(lines) : read_by_position(lines);
+  reading_ = false;
   if (!by_tags && positional_place_lines++ == 0) {
     first_positional_place_line = start;
   }

@@ -43,6 +43,12 @@ class PlaceRecordReader {
   // `place_line`, and returns its block, valid until the next call. Its
   // text may point into what `lines` has read: write it before taking more.
   const PlaceBlock& read(LineFinder& lines, const Line& place_line);
+  // The block's text is where the finder has it: call this before the
+  // finder's buffer moves (its before_move), so that a record being read
+  // across the move keeps what it has.
+  void keep_text() {
+    if (reading_) block_.own_text();
+  }
 
   // What the records read so far had, with positions whose line numbers
   // the finder counts when a message needs them.
@@ -59,6 +65,7 @@ class PlaceRecordReader {
   size_t read_by_position(LineFinder& lines);
 
   PlaceBlock block_;
+  bool reading_ = false;
 };
 
 }  // namespace placeharvest
