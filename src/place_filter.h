@@ -49,13 +49,18 @@ constexpr size_t kDefaultBlockSize = 1024 * 1024;
 
 // The amount to read at a time from an input of `size` bytes (0 when not
 // known). Every page of the buffer costs a fault the first time it is
-// touched, which a file of less than a few hundred MiB does not earn back
-// in fewer reads (measured in doc/performance.md).
+// touched, which a smaller file does not earn back in fewer reads
+// (measured in doc/performance.md).
 constexpr size_t block_size_for(uint64_t size) {
-  constexpr size_t kSmallFileBlockSize = 256 * 1024;
-  constexpr uint64_t kLargeFile = 256 * 1024 * 1024;
-  return size > 0 && size < kLargeFile ? kSmallFileBlockSize
-                                       : kDefaultBlockSize;
+  constexpr uint64_t kMiB = 1024 * 1024;
+  constexpr struct {
+    uint64_t below;
+    size_t block_size;
+  } kSteps[] = {{32 * kMiB, 128 * 1024}, {256 * kMiB, 256 * 1024}};
+  for (const auto& step : kSteps) {
+    if (size > 0 && size < step.below) return step.block_size;
+  }
+  return kDefaultBlockSize;
 }
 
 // What the caller does at two points of a run; each returns false to stop
