@@ -13,7 +13,7 @@ takes a few minutes and up to 3 GiB of the RAM disk.
 - A single line of 512 MiB; files of nothing but line feeds, of nothing but
   NUL bytes and of nothing but "0 _PLAC " lines, each as a file and through
   a pipe at two sizes: the time must grow in proportion to the size, and
-  memory must stay within a few MiB plus the longest line.
+  memory must stay within a few MiB, plus the longest line from a pipe.
 
 Builds a Release binary first unless --program names one.
 """
@@ -171,7 +171,9 @@ def hostile(program, folder):
                 if path:
                     os.remove(path)
                 times.append(seconds)
-                longest = size if kind in ("one line", "NUL bytes") else 9
+                # A file's long line is read twice rather than held.
+                longest = (size if piped and kind in ("one line", "NUL bytes")
+                           else 9)
                 expected = 2 if kind == "place lines" else 0
                 name = (f"{kind}, {size // MIB} MiB, "
                         f"{'pipe' if piped else 'file'}")
@@ -179,7 +181,7 @@ def hostile(program, folder):
                 check(status == expected, f"{name}: status {expected}")
                 check(peak * 1024 <= 16 * MIB + 2.2 * longest,
                       f"{name}: memory within a few MiB plus the longest "
-                      "line")
+                      "line held")
             check(times[1] < 6 * max(times[0], 0.05),
                   f"{kind}: four times the size takes "
                   f"{times[1] / max(times[0], 1e-9):.1f} times as long")
