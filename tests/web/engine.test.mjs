@@ -50,17 +50,22 @@ test('splits as the console program does, a record cut short included', () => {
   }
 });
 
-test('reports a read that fails, and one line longer than its memory', () => {
+test('reports a read that fails, and a place line longer than its memory', () => {
   const failing = { size: 1 << 20, readInto() { throw new Error('gone'); } };
   let got = split(failing, 'gone.ged');
   assert.match(got.messages, /^PlaceHarvest: gone\.ged: cannot read: .+\n$/);
   assert.equal(got.status, 2);
   assert.equal(got.coordinatesWhole, false);
-  // 1.5 GiB without a line feed, made up as it is read.
+  // A place line of 1.5 GiB, made up as it is read: it must be held whole,
+  // where a line that is not a place line would be read twice instead.
+  const marker = Buffer.from('0 _PLAC ');
   const endless = {
     size: 1.5 * 2 ** 30,
     readInto(offset, target) {
       target.fill(0x78);
+      for (let i = offset; i < marker.length && i < offset + target.length; ++i) {
+        target[i - offset] = marker[i];
+      }
       return target.length;
     },
   };
