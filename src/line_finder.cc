@@ -1,7 +1,6 @@
 #include "line_finder.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace placeharvest {
@@ -23,9 +22,9 @@ bool LineFinder::ordinary_lines(std::string_view* run) {
   for (;;) {
     const size_t begin = input_.begin();
     const size_t end = input_.end();
-    size_t marker = find_marker(search_from_, end);
+    size_t marker = find_marker(input_.data(), search_from_, end, marker_);
     size_t run_end;
-    if (marker != kNotFound) {
+    if (marker != end) {
       run_end = after_last_line_end(search_from_, marker);
       if (run_end == kNotFound) return false;  // the marker's line is next
       marker_line_ = run_end;
@@ -124,29 +123,6 @@ Position LineFinder::position() const {
   position.offset = input_.offset_of(input_.begin());
   if (counting_) position.line = lines_done_ + 1;
   return position;
-}
-
-// Returns the offset of the first marker that starts in [from, to) and ends
-// by `to`, or kNotFound.
-size_t LineFinder::find_marker(size_t from, size_t to) const {
-  const size_t size = marker_.text.size();
-  const size_t rare = marker_.rare_byte;
-  if (to - from < size) return kNotFound;
-  const char* data = input_.data();
-  const char* candidate = data + from + rare;
-  const char* last = data + to - (size - rare - 1);
-  while (candidate < last) {
-    // memchr finds the rare byte at memory speed.
-    candidate = static_cast<const char*>(std::memchr(
-        candidate, marker_.text[rare], static_cast<size_t>(last - candidate)));
-    if (candidate == nullptr) return kNotFound;
-    const char* start = candidate - rare;
-    if (std::memcmp(start, marker_.text.data(), size) == 0) {
-      return static_cast<size_t>(start - data);
-    }
-    ++candidate;
-  }
-  return kNotFound;
 }
 
 // Returns the offset just past the last line end in [from, to), or kNotFound.

@@ -12,15 +12,9 @@
 #include "byte_kernels.h"
 #include "byte_stream.h"
 #include "input_buffer.h"
+#include "marker.h"
 
 namespace placeharvest {
-
-// What marks a line that may begin a record, and the index of its rarest
-// byte in ordinary text, which is looked for first.
-struct Marker {
-  std::string_view text;
-  size_t rare_byte;
-};
 
 // One line of the input: its text and its line end, which is empty for a
 // last line that has none. At least kWindow bytes that may be read follow
@@ -138,7 +132,6 @@ class LineFinder {
   bool fill();
   bool read_again_from(uint64_t offset);
   size_t next_line_end(size_t from);
-  size_t find_marker(size_t from, size_t to) const;
   size_t after_last_line_end(size_t from, size_t to) const;
 
   InputBuffer input_;

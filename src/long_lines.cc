@@ -28,7 +28,7 @@ bool LineFinder::pass_long_line(std::string_view* run) {
         found != nullptr
             ? static_cast<size_t>(static_cast<const char*>(found) - data)
             : input_.end();
-    has_marker = has_marker || find_marker(from, to) != kNotFound;
+    has_marker = has_marker || find_marker(data, from, to, marker_) != to;
     line_end = input_.offset_of(found != nullptr ? to + 1 : to);
     if (found != nullptr || input_.at_end() || has_marker) break;
   }
