@@ -12,10 +12,15 @@ constexpr std::string_view kPlaceTag = "2 PLAC";
 constexpr std::string_view kMapLine = "3 MAP";
 constexpr std::string_view kTrailer = "0 TLR";
 
-// Hands each piece of `block` to `put`, in order: the one statement of a
-// block's lines, used to measure a block and to write it.
+// Hands each piece of `block` that is not empty to `put_piece`, in order:
+// the one statement of a block's lines, used to measure a block and to
+// write it.
 template <typename Put>
-void format_block(const PlaceBlock& block, std::string_view line_end, Put put) {
+void format_block(const PlaceBlock& block, std::string_view line_end,
+                  Put put_piece) {
+  auto put = [&](std::string_view text) {
+    if (!text.empty()) put_piece(text);
+  };
   put(kPlaceTag);
   put(block.name.text());
   put(block.name.line_end());
