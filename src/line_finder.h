@@ -1,7 +1,10 @@
 // Finding lines: the input is read through one reused buffer and handed out
 // as views into it, a line at a time inside place records and in runs of
 // whole lines elsewhere, so that most of the file is looked at once and
-// never copied. It also knows the file's line ends and counts lines.
+// never copied. It also knows the file's line ends and counts lines. The
+// buffer keeps a block or two, whatever the lines: a line longer than that
+// is read twice rather than held where the input can be read again, unless
+// it must be seen whole (line_ends.cc, long_lines.cc).
 #ifndef PLACEHARVEST_LINE_FINDER_H_
 #define PLACEHARVEST_LINE_FINDER_H_
 
