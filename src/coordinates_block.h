@@ -8,7 +8,6 @@
 #define PLACEHARVEST_COORDINATES_BLOCK_H_
 
 #include <cstddef>
-#include <cstring>
 #include <string>
 #include <string_view>
 

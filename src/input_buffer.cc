@@ -15,18 +15,28 @@ InputBuffer::InputBuffer(ByteSource& input, size_t block_size,
       block_size_(std::max<size_t>(block_size, 1)),
       before_move_(std::move(before_move)) {}
 
+// Where the kept bytes go when they move: the same offset within a page as
+// they have in the file.
+size_t InputBuffer::front() const {
+  return static_cast<size_t>((offset_ + begin_) % kPageSize);
+}
+
+// The room the kept bytes and a block behind them take from the buffer's
+// start once moved.
+size_t InputBuffer::room_needed() const {
+  return front() + (end_ - begin_) + block_size_;
+}
+
 bool InputBuffer::full() const {
-  size_t front = static_cast<size_t>((offset_ + begin_) % kPageSize);
-  return data_ != nullptr && front + (end_ - begin_) + block_size_ > capacity_;
+  return data_ != nullptr && room_needed() > capacity_;
 }
 
 bool InputBuffer::fill() {
   if (data_ == nullptr || end_ + block_size_ > capacity_) {
     if (!before_move_()) return false;
-    size_t kept = end_ - begin_;
-    // The same offset within a page as the kept bytes have in the file.
-    size_t front = static_cast<size_t>((offset_ + begin_) % kPageSize);
-    size_t needed = front + kept + block_size_;
+    const size_t kept = end_ - begin_;
+    const size_t front = this->front();
+    const size_t needed = room_needed();
     if (needed > capacity_) {
       // Past the first block, only a line longer than a block gets here;
       // doubling keeps the cost of holding it linear in its length.

@@ -63,6 +63,8 @@ class InputBuffer {
                     uint64_t* counts);
 
  private:
+  size_t front() const;
+  size_t room_needed() const;
   long long read_into(char* data, size_t capacity);
 
   ByteSource& input_;

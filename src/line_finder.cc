@@ -112,7 +112,6 @@ bool LineFinder::fill() {
 bool LineFinder::read_again_from(uint64_t offset) {
   window_valid_ = false;
   marker_line_ = kNotFound;
-  search_from_ = 0;
   if (!input_.read_again_from(offset)) return false;
   search_from_ = input_.begin();
   return true;
