@@ -43,7 +43,13 @@ void LineFinder::detect_line_ends() {
     }
     break;
   }
-  if (dropped) read_again_from(0);
+  // Looking at the first line may have filled the buffer; lines are found
+  // from its start.
+  if (dropped) {
+    read_again_from(0);
+  } else {
+    search_from_ = input_.begin();
+  }
 }
 
 bool LineFinder::count_lines(Position* const* positions, const bool* wanted,
