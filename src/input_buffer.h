@@ -1,7 +1,9 @@
-// The input in one reused buffer: read a block at a time behind the bytes
-// still kept, which are moved to the front when no block fits behind them.
-// An input that can be read again may also be read again from an earlier
-// offset, so that a reader need not keep what it has only looked at.
+// The input in reused buffers: read a block at a time behind the bytes
+// still kept. While the caller works on one block, the next is read into
+// another buffer on a helper thread; the bytes still kept are then copied
+// in front of it. An input that can be read again may also be read again from
+// an earlier offset, so that a reader need not keep what it has only looked
+// at.
 #ifndef PLACEHARVEST_INPUT_BUFFER_H_
 #define PLACEHARVEST_INPUT_BUFFER_H_
 
@@ -10,6 +12,7 @@
 #include <functional>
 
 #include "byte_stream.h"
+#include "helper_thread.h"
 #include "page_buffer.h"
 
 namespace placeharvest {
@@ -20,11 +23,16 @@ class InputBuffer {
   // bytes at a time may reach past it.
   static constexpr size_t kPadding = 64;
 
-  // `before_move` runs before kept bytes move or are dropped: what still
-  // points into them must be written by then. It returns false to stop
-  // reading (a write failed). `block_size` is at least 1.
+  // `before_move` runs before bytes handed out may move, be dropped or be
+  // read over: what still points into them must be written by then. It
+  // returns false to stop reading (a write failed). `block_size` is at
+  // least 1. While a block is read ahead, `input` is read on another
+  // thread: meanwhile nothing else may use it but for read_at(), and only
+  // where read_at() does not move where read() goes on (pread()).
   InputBuffer(ByteSource& input, size_t block_size,
               std::function<bool()> before_move);
+  // Waits for a block being read ahead.
+  ~InputBuffer();
 
   // data()[begin(), end()) holds the bytes kept, followed by kPadding zero
   // bytes; data()[i] is byte offset_of(i) of the input. offset_of(0) is a
@@ -63,16 +71,43 @@ class InputBuffer {
                     uint64_t* counts);
 
  private:
+  struct Storage {
+    PageBuffer buffer;
+    size_t capacity = 0;  // bytes for data, followed by the padding
+  };
+  // One read: asked for on the caller's thread, done on either.
+  struct Read {
+    ByteSource* input = nullptr;
+    uint64_t offset = 0;
+    char* data = nullptr;
+    size_t capacity = 0;
+    bool again = false;  // with read_at(), below what read() has given
+    long long count = 0;
+    int error_number = 0;
+  };
+
+  size_t least_capacity() const;
   size_t front() const;
   size_t room_needed() const;
-  long long read_into(char* data, size_t capacity);
+  bool make_room();
+  Read read_request(char* data, size_t capacity) const;
+  static void run(void* read);
+  bool finish(const Read& read, bool report);
+  void read_ahead();
+  bool take_read_ahead();
+  void drop_read_ahead();
 
   ByteSource& input_;
   const size_t block_size_;
   const std::function<bool()> before_move_;
-  PageBuffer storage_;
-  char* data_ = nullptr;  // storage_'s data
+  // The buffer in use; the next, where a block is read ahead; and the one
+  // before, which may still be written from until before_move has run.
+  Storage buffers_[3];
+  size_t current_ = 0;
+  char* data_ = nullptr;  // buffers_[current_]'s data
   size_t capacity_ = 0;
+  Read ahead_;
+  bool reading_ahead_ = false;
   size_t begin_ = 0;
   size_t end_ = 0;
   uint64_t offset_ = 0;
@@ -80,6 +115,8 @@ class InputBuffer {
   bool input_ended_ = false;
   bool read_failed_ = false;
   int read_error_number_ = 0;
+  // Last, so that it ends before the buffers it reads into go.
+  HelperThread helper_;
 };
 
 }  // namespace placeharvest
