@@ -328,15 +328,22 @@ TEST(PlaceFilter, WritesManyRecordsOfOneBlockInOrder) {
 }
 
 TEST(PlaceFilter, StopsAtAReadErrorWithoutTheTrailer) {
-  std::string input = "0 HEAD\n" + kSixLineRecord + "0 TRLR\n";
-  for (bool can_read_again : {false, true}) {
-    StringSource source(input, SIZE_MAX, 20, can_read_again);
-    StringSink coordinates;
-    StringSink cleaned;
-    ExtractResult result = extract_places(source, coordinates, cleaned, 8);
-    EXPECT_EQ(result.status, ExtractStatus::kReadFailed);
-    EXPECT_EQ(result.error_number, EIO);
-    EXPECT_EQ(coordinates.text.find("0 TLR"), std::string::npos);
+  std::string input = "0 HEAD\n";
+  for (int i = 0; i < 150; ++i) input += "1 NOTE " + std::to_string(i) + "\n";
+  input += kSixLineRecord + "0 TRLR\n";
+  // In the first blocks, and past them, where the next block is read ahead.
+  for (size_t fail_after : {20, 1000}) {
+    for (bool can_read_again : {false, true}) {
+      StringSource source(input, SIZE_MAX, fail_after, can_read_again);
+      StringSink coordinates;
+      StringSink cleaned;
+      ExtractResult result = extract_places(source, coordinates, cleaned, 8);
+      EXPECT_EQ(result.status, ExtractStatus::kReadFailed);
+      EXPECT_EQ(result.error_number, EIO);
+      EXPECT_EQ(coordinates.text.find("0 TLR"), std::string::npos);
+      EXPECT_LE(cleaned.text.size(), fail_after);
+      EXPECT_EQ(input.compare(0, cleaned.text.size(), cleaned.text), 0);
+    }
   }
 }
 
