@@ -209,9 +209,9 @@ void OutputFile::discard() {
 size_t OutputFile::max_spans_per_write() const { return kMaxVectors; }
 
 bool OutputFile::write(const ByteSpan* spans, size_t count) {
-  // Not on the stack, which may be very small (ulimit -s); the program has
-  // one thread.
-  static struct iovec vectors[kMaxVectors < 1024 ? kMaxVectors : 1024];
+  // Not on the stack, which may be very small (ulimit -s); one for each
+  // thread, as outputs may be written on a helper thread.
+  thread_local struct iovec vectors[kMaxVectors < 1024 ? kMaxVectors : 1024];
   constexpr size_t kVectorCount = sizeof vectors / sizeof vectors[0];
   size_t next = 0;  // the first span not yet written whole
   size_t written_of_next = 0;

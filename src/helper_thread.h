@@ -1,15 +1,17 @@
 // A second thread for work that can go on while the caller works: the
-// input's next block is read while the caller finds lines in this one.
+// outputs are written while the caller reads and splits the input.
 #ifndef PLACEHARVEST_HELPER_THREAD_H_
 #define PLACEHARVEST_HELPER_THREAD_H_
 
+#include <cstdint>
+
 namespace placeharvest {
 
-// Runs one job at a time beside the calling thread. Where the platform has
-// no threads, or none can be started (a limit on memory or on processes),
-// start() runs the job itself before it returns; callers cannot tell the
-// difference but by the time taken. Signals are never delivered to the
-// helper. Only one thread may call start() and wait().
+// Runs jobs in the order they are started, beside the calling thread. Where
+// the platform has no threads, or none can be started (a limit on memory or
+// on processes), start() runs the job itself before it returns; callers
+// cannot tell the difference but by the time taken. Signals are never
+// delivered to the helper. Only one thread may call start() and wait().
 class HelperThread {
  public:
   using Job = void (*)(void* context);
@@ -17,19 +19,23 @@ class HelperThread {
   HelperThread() = default;
   HelperThread(const HelperThread&) = delete;
   HelperThread& operator=(const HelperThread&) = delete;
-  // Waits for the job, then ends the thread.
+  // Waits for every job, then ends the thread.
   ~HelperThread();
 
-  // Starts `job(context)`; the job started before must have been waited for.
-  void start(Job job, void* context);
-  // Returns once the job started last has finished.
-  void wait();
+  // Starts `job(context)` once the jobs started before it have run, and
+  // returns its number, for wait().
+  uint64_t start(Job job, void* context);
+  // Returns once job `number`, and every job before it, has run.
+  void wait(uint64_t number);
+  // Returns once every job started has run.
+  void wait() { wait(started_); }
 
  private:
   struct Thread;
   // Neither is used where the platform has no threads.
   [[maybe_unused]] Thread* thread_ = nullptr;
   [[maybe_unused]] bool tried_ = false;
+  uint64_t started_ = 0;
 };
 
 }  // namespace placeharvest

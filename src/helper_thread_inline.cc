@@ -5,8 +5,11 @@ namespace placeharvest {
 
 struct HelperThread::Thread {};
 
-void HelperThread::start(Job job, void* context) { job(context); }
-void HelperThread::wait() {}
+uint64_t HelperThread::start(Job job, void* context) {
+  job(context);
+  return ++started_;
+}
+void HelperThread::wait(uint64_t) {}
 HelperThread::~HelperThread() = default;
 
 }  // namespace placeharvest

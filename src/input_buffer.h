@@ -1,7 +1,8 @@
-// The input in reused buffers: read a block at a time behind the bytes
-// still kept. While the caller works on one block, the next is read into
-// another buffer on a helper thread; the bytes still kept are then copied
-// in front of it. An input that can be read again may also be read again from
+// The input in a reused buffer: a block at a time is read behind the bytes
+// still kept, which are moved to the front when no block fits behind them;
+// once the caller writes beside the reading, to the front of a second
+// buffer, taken in turn, so that the bytes left behind stay as they are for
+// the writes. An input that can be read again may also be read again from
 // an earlier offset, so that a reader need not keep what it has only looked
 // at.
 #ifndef PLACEHARVEST_INPUT_BUFFER_H_
@@ -12,7 +13,6 @@
 #include <functional>
 
 #include "byte_stream.h"
-#include "helper_thread.h"
 #include "page_buffer.h"
 
 namespace placeharvest {
@@ -23,16 +23,18 @@ class InputBuffer {
   // bytes at a time may reach past it.
   static constexpr size_t kPadding = 64;
 
-  // `before_move` runs before bytes handed out may move, be dropped or be
-  // read over: what still points into them must be written by then. It
-  // returns false to stop reading (a write failed). `block_size` is at
-  // least 1. While a block is read ahead, `input` is read on another
-  // thread: meanwhile nothing else may use it but for read_at(), and only
-  // where read_at() does not move where read() goes on (pread()).
+  // `before_move` runs before the bytes handed out so far move or are
+  // dropped: by the time it returns, what still points into them must be
+  // written. It returns false to stop reading (a write failed).
+  // `block_size` is at least 1.
   InputBuffer(ByteSource& input, size_t block_size,
               std::function<bool()> before_move);
-  // Waits for a block being read ahead.
-  ~InputBuffer();
+
+  // From now on, what points into the bytes handed out need only be being
+  // written when `before_move` returns: the bytes stay as they are until it
+  // has returned once more, so a write begun in one call must be done by
+  // the end of the next.
+  void leave_bytes_behind() { leave_behind_ = true; }
 
   // data()[begin(), end()) holds the bytes kept, followed by kPadding zero
   // bytes; data()[i] is byte offset_of(i) of the input. offset_of(0) is a
@@ -66,7 +68,8 @@ class InputBuffer {
   // Stores in `counts[i]` how many `byte`s the input has in front of
   // `offsets[i]`, which must be in order, by reading the input again from
   // its start, through this buffer. Call it only once the input has been
-  // read to its end. Returns false on a read error, with errno set.
+  // read to its end and everything handed out has been written. Returns
+  // false on a read error, with errno set.
   bool count_before(const uint64_t* offsets, size_t count, char byte,
                     uint64_t* counts);
 
@@ -75,39 +78,20 @@ class InputBuffer {
     PageBuffer buffer;
     size_t capacity = 0;  // bytes for data, followed by the padding
   };
-  // One read: asked for on the caller's thread, done on either.
-  struct Read {
-    ByteSource* input = nullptr;
-    uint64_t offset = 0;
-    char* data = nullptr;
-    size_t capacity = 0;
-    bool again = false;  // with read_at(), below what read() has given
-    long long count = 0;
-    int error_number = 0;
-  };
 
-  size_t least_capacity() const;
   size_t front() const;
   size_t room_needed() const;
-  bool make_room();
-  Read read_request(char* data, size_t capacity) const;
-  static void run(void* read);
-  bool finish(const Read& read, bool report);
-  void read_ahead();
-  bool take_read_ahead();
-  void drop_read_ahead();
+  void move_kept();
+  long long read_into(char* data, size_t capacity);
 
   ByteSource& input_;
   const size_t block_size_;
   const std::function<bool()> before_move_;
-  // The buffer in use; the next, where a block is read ahead; and the one
-  // before, which may still be written from until before_move has run.
-  Storage buffers_[3];
+  Storage buffers_[2];
   size_t current_ = 0;
+  bool leave_behind_ = false;
   char* data_ = nullptr;  // buffers_[current_]'s data
   size_t capacity_ = 0;
-  Read ahead_;
-  bool reading_ahead_ = false;
   size_t begin_ = 0;
   size_t end_ = 0;
   uint64_t offset_ = 0;
@@ -115,8 +99,6 @@ class InputBuffer {
   bool input_ended_ = false;
   bool read_failed_ = false;
   int read_error_number_ = 0;
-  // Last, so that it ends before the buffers it reads into go.
-  HelperThread helper_;
 };
 
 }  // namespace placeharvest

@@ -7,6 +7,7 @@
 
 #include "coordinates_block.h"
 #include "encoded_streams.h"
+#include "helper_thread.h"
 #include "line_finder.h"
 #include "place_record.h"
 #include "span_writer.h"
@@ -26,10 +27,17 @@ class Extractor {
         // into the finder's buffer.
         lines_(streams.source(), kPlaceLineMarker, block_size, [this] {
           records_.keep_text();
-          return coordinates_.flush() && cleaned_.flush() && !copy_failed();
+          if (++moves_ == kMovesBeforeWritingBeside) {
+            coordinates_.write_beside(&helper_);
+            cleaned_.write_beside(&helper_);
+            lines_.leave_bytes_behind();
+          }
+          return coordinates_.send() && cleaned_.send() && !copy_failed();
         }) {
     if (cleaned_copy_ != nullptr) lines_.tell_taken(cleaned_copy_);
   }
+  // What is being written may point into the finder's buffer.
+  ~Extractor() { helper_.wait(); }
 
   ExtractResult run();
 
@@ -49,7 +57,13 @@ class Extractor {
     return !checkpoint || checkpoint();
   }
 
+  // A small input is read and written before a thread would have started;
+  // past it, the outputs are written beside the reading.
+  static constexpr int kMovesBeforeWritingBeside = 80;
+
   const RunCheckpoints& checkpoints_;
+  HelperThread helper_;  // first, so that it outlives the writers
+  int moves_ = 0;
   SpanWriter coordinates_;
   SpanWriter cleaned_;
   CleanedCopy* const cleaned_copy_;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 namespace placeharvest {
 namespace {
@@ -14,6 +15,9 @@ constexpr size_t kBorrowFrom = 256;
 // Enough spans to make each write large, without a vector that outgrows
 // what one write takes.
 constexpr size_t kMostSpans = 1024;
+// Beside the caller, each hand-over takes this many writes' spans, so that
+// the caller seldom waits for the write it handed over before.
+constexpr size_t kWritesBeside = 4;
 
 }  // namespace
 
@@ -21,8 +25,20 @@ SpanWriter::SpanWriter(ByteSink& sink)
     : sink_(sink),
       max_spans_(std::clamp<size_t>(sink.max_spans_per_write(), 1, kMostSpans)),
       copy_below_(max_spans_ == 1 ? SIZE_MAX : kBorrowFrom),
+      batch_spans_(max_spans_),
       staging_(new char[kStagingSize]) {
-  spans_.reserve(max_spans_);
+  spans_.reserve(batch_spans_);
+}
+
+SpanWriter::~SpanWriter() { finish_sent(); }
+
+void SpanWriter::write_beside(HelperThread* helper) {
+  if (helper_ != nullptr) return;
+  helper_ = helper;
+  batch_spans_ = max_spans_ * kWritesBeside;
+  spans_.reserve(batch_spans_);
+  sent_spans_.reserve(batch_spans_);
+  sent_staging_.reset(new char[kStagingSize]);
 }
 
 void SpanWriter::copy_slowly(std::string_view text) {
@@ -30,8 +46,8 @@ void SpanWriter::copy_slowly(std::string_view text) {
     // Room for the piece and for its span, so that push() does not flush
     // the staging buffer under it.
     if ((staged_ == kStagingSize ||
-         (spans_.size() == max_spans_ && !staging_ends_last_span())) &&
-        !flush()) {
+         (spans_.size() == batch_spans_ && !staging_ends_last_span())) &&
+        !send()) {
       return;
     }
     size_t piece = std::min(text.size(), kStagingSize - staged_);
@@ -45,9 +61,9 @@ void SpanWriter::copy_slowly(std::string_view text) {
 
 char* SpanWriter::room_slowly(size_t size) {
   if (failed_ || size > kStagingSize) return nullptr;
-  if (staged_ + size > kStagingSize && !flush()) return nullptr;
+  if (staged_ + size > kStagingSize && !send()) return nullptr;
   if (!staging_ends_last_span()) {
-    if (spans_.size() == max_spans_ && !flush()) return nullptr;
+    if (spans_.size() == batch_spans_ && !send()) return nullptr;
     spans_.push_back({staging_.get() + staged_, 0});
   }
   return staging_.get() + staged_;
@@ -59,19 +75,61 @@ void SpanWriter::push(const char* data, size_t size) {
     spans_.back().size += size;
     return;
   }
-  if (spans_.size() == max_spans_ && !flush()) return;
+  if (spans_.size() == batch_spans_ && !send()) return;
   spans_.push_back({data, size});
 }
 
-bool SpanWriter::flush() {
+bool SpanWriter::send() {
+  finish_sent();
   if (failed_) return false;
-  if (!spans_.empty() && !sink_.write(spans_.data(), spans_.size())) {
-    failed_ = true;
-    error_number_ = errno;
+  if (spans_.empty()) return true;
+  if (helper_ == nullptr) {
+    if (!write_out(spans_)) {
+      failed_ = true;
+      error_number_ = errno;
+    }
+  } else {
+    // The spans may point into the staging buffer, which goes with them.
+    std::swap(spans_, sent_spans_);
+    std::swap(staging_, sent_staging_);
+    sending_ = true;
+    sent_number_ = helper_->start(write_sent, this);
   }
   spans_.clear();
   staged_ = 0;
   return !failed_;
+}
+
+bool SpanWriter::flush() {
+  send();
+  finish_sent();
+  return !failed_;
+}
+
+bool SpanWriter::write_out(const std::vector<ByteSpan>& spans) {
+  for (size_t from = 0; from < spans.size(); from += max_spans_) {
+    size_t count = std::min(max_spans_, spans.size() - from);
+    if (!sink_.write(spans.data() + from, count)) return false;
+  }
+  return true;
+}
+
+void SpanWriter::write_sent(void* writer) {
+  SpanWriter& self = *static_cast<SpanWriter*>(writer);
+  self.sent_ok_ = self.write_out(self.sent_spans_);
+  self.sent_error_number_ = self.sent_ok_ ? 0 : errno;
+}
+
+// Waits for this writer's last write beside the caller, and takes note of
+// how it went.
+void SpanWriter::finish_sent() {
+  if (!sending_) return;
+  helper_->wait(sent_number_);
+  sending_ = false;
+  if (!sent_ok_ && !failed_) {
+    failed_ = true;
+    error_number_ = sent_error_number_;
+  }
 }
 
 }  // namespace placeharvest

@@ -1,23 +1,35 @@
 // Writing one output: what goes to it is gathered as spans, so that text
 // borrowed from the input (nearly all of the cleaned file) reaches the sink
-// without being copied, and short text is copied into one staging buffer.
+// without being copied, and short text is copied into a staging buffer.
+// The writes may go on beside the caller, on a helper thread, while the
+// caller gathers the next spans into a second staging buffer.
 #ifndef PLACEHARVEST_SPAN_WRITER_H_
 #define PLACEHARVEST_SPAN_WRITER_H_
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
 
 #include "byte_stream.h"
+#include "helper_thread.h"
 
 namespace placeharvest {
 
 class SpanWriter {
  public:
   explicit SpanWriter(ByteSink& sink);
+  // Waits for a write going on beside the caller.
+  ~SpanWriter();
 
-  // Queues `text`, which must stay valid until the next flush(). Short text
+  // From now on, writes go on beside the caller on `helper`, which other
+  // writers may share; the sink is then used by the helper alone.
+  void write_beside(HelperThread* helper);
+
+  // Queues `text`, which must stay valid until it is written: until the
+  // next flush(), or when writing beside the caller, until the send() after
+  // the one that hands it to the sink has returned. Short text
   // is copied all the same, since the system writes a few large spans far
   // faster than many tiny ones; so is all text for a sink that takes one
   // span per write. Does nothing once writing has failed.
@@ -57,32 +69,50 @@ class SpanWriter {
     staged_ += size;
   }
 
-  // Writes everything queued. Returns false, now and from then on, once a
-  // write has failed.
+  // Hands everything queued to the sink, once the write handed over before
+  // by any writer sharing the helper is done. Returns false, now and from
+  // then on, once a write has failed; a write beside the caller is known
+  // to have failed only at a later send() or flush().
+  bool send();
+  // Writes everything queued and waits until it is written. Returns false,
+  // now and from then on, once a write has failed.
   bool flush();
 
   bool failed() const { return failed_; }
   int error_number() const { return error_number_; }
 
  private:
-  static constexpr size_t kStagingSize = 64 * 1024;
-
   bool staging_ends_last_span() const {
     return !spans_.empty() &&
            spans_.back().data + spans_.back().size == staging_.get() + staged_;
   }
+  bool write_out(const std::vector<ByteSpan>& spans);
+  static void write_sent(void* writer);
+  void finish_sent();
   void copy_slowly(std::string_view text);
   char* room_slowly(size_t size);
   void push(const char* data, size_t size);
 
   ByteSink& sink_;
   const size_t max_spans_;
+  static constexpr size_t kStagingSize = 64 * 1024;
+
   const size_t copy_below_;
+  size_t batch_spans_;  // spans handed to the sink at a time
   std::vector<ByteSpan> spans_;
   std::unique_ptr<char[]> staging_;
   size_t staged_ = 0;
   bool failed_ = false;
   int error_number_ = 0;
+  // Beside the caller: the spans and the staging handed to the helper, and
+  // how their write went, valid once the helper is done with it.
+  HelperThread* helper_ = nullptr;
+  std::vector<ByteSpan> sent_spans_;
+  std::unique_ptr<char[]> sent_staging_;
+  bool sending_ = false;
+  uint64_t sent_number_ = 0;  // the helper's number for the write
+  bool sent_ok_ = true;
+  int sent_error_number_ = 0;
 };
 
 }  // namespace placeharvest

@@ -348,25 +348,43 @@ TEST(PlaceFilter, StopsAtAReadErrorWithoutTheTrailer) {
 }
 
 TEST(PlaceFilter, StopsAtAWriteErrorAndSaysWhichOutput) {
-  std::string input = "0 HEAD\n" + kSixLineRecord + "0 TRLR\n";
-  for (size_t room : {0, 3, 40, 70}) {
-    StringSource source(input);
-    StringSink coordinates(room);
-    StringSink cleaned;
-    ExtractResult result = extract_places(source, coordinates, cleaned, 8);
-    EXPECT_EQ(result.status, ExtractStatus::kCoordinatesWriteFailed) << room;
-    EXPECT_EQ(result.error_number, ENOSPC);
+  std::string input = "0 HEAD\n";
+  for (int i = 0; i < 40; ++i) {
+    input += "0 @N" + std::to_string(i) + "@ NOTE\n" + kSixLineRecord;
   }
-  for (size_t room : {0, 10}) {
+  input += "0 TRLR\n";
+  const ReferenceSplit whole = split(input).outcome;
+  // In the first blocks, and past them, where the outputs are written
+  // beside the reading.
+  for (auto [coordinates_room, cleaned_room] :
+       {std::pair<size_t, size_t>{0, SIZE_MAX},
+        {3, SIZE_MAX},
+        {40, SIZE_MAX},
+        {70, SIZE_MAX},
+        {2000, SIZE_MAX},
+        {SIZE_MAX, 0},
+        {SIZE_MAX, 10},
+        {SIZE_MAX, 300}}) {
     StringSource source(input);
-    StringSink coordinates;
-    StringSink cleaned(room);
+    StringSink coordinates(coordinates_room);
+    StringSink cleaned(cleaned_room);
     ExtractResult result = extract_places(source, coordinates, cleaned, 8);
-    EXPECT_EQ(result.status, ExtractStatus::kCleanedWriteFailed) << room;
-    EXPECT_EQ(result.error_number, ENOSPC);
-    // A coordinates file cut off by the other output's failure must not
-    // look whole.
-    EXPECT_EQ(coordinates.text.find("0 TLR"), std::string::npos) << room;
+    std::string shown =
+        std::to_string(coordinates_room) + " " + std::to_string(cleaned_room);
+    EXPECT_EQ(result.status, cleaned_room == SIZE_MAX
+                                 ? ExtractStatus::kCoordinatesWriteFailed
+                                 : ExtractStatus::kCleanedWriteFailed)
+        << shown;
+    EXPECT_EQ(result.error_number, ENOSPC) << shown;
+    // What was written is the start of each output; a coordinates file cut
+    // off by the other output's failure must not look whole.
+    EXPECT_EQ(
+        whole.coordinates.compare(0, coordinates.text.size(), coordinates.text),
+        0)
+        << shown;
+    EXPECT_EQ(whole.cleaned.compare(0, cleaned.text.size(), cleaned.text), 0)
+        << shown;
+    EXPECT_EQ(coordinates.text.find("0 TLR"), std::string::npos) << shown;
   }
 }
 
