@@ -1,5 +1,6 @@
 #include "place_filter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iterator>
 #include <new>
@@ -20,6 +21,9 @@ class Extractor {
   Extractor(EncodedStreams& streams, size_t block_size,
             const RunCheckpoints& checkpoints)
       : checkpoints_(checkpoints),
+        moves_before_writing_beside_(std::clamp(
+            kReadBeforeWritingBeside / std::max<size_t>(block_size, 1),
+            size_t{1}, kMostBlocksBeforeWritingBeside)),
         coordinates_(streams.coordinates()),
         cleaned_(streams.cleaned()),
         cleaned_copy_(streams.cleaned_copy()),
@@ -27,7 +31,7 @@ class Extractor {
         // into the finder's buffer.
         lines_(streams.source(), kPlaceLineMarker, block_size, [this] {
           records_.keep_text();
-          if (++moves_ == kMovesBeforeWritingBeside) {
+          if (++moves_ == moves_before_writing_beside_) {
             coordinates_.write_beside(&helper_);
             cleaned_.write_beside(&helper_);
             lines_.leave_bytes_behind();
@@ -57,13 +61,17 @@ class Extractor {
     return !checkpoint || checkpoint();
   }
 
-  // A small input is read and written before a thread would have started;
-  // past it, the outputs are written beside the reading.
-  static constexpr int kMovesBeforeWritingBeside = 80;
+  // The outputs are written beside the reading once about this much has
+  // been read (a buffer moves about once a block): the helper's thread and
+  // fresh pages cost about as much as writing a tree of 10 MB beside saves.
+  // Small blocks, as in the tests, go beside after 80 blocks.
+  static constexpr size_t kReadBeforeWritingBeside = 10 << 20;
+  static constexpr size_t kMostBlocksBeforeWritingBeside = 80;
 
   const RunCheckpoints& checkpoints_;
   HelperThread helper_;  // first, so that it outlives the writers
-  int moves_ = 0;
+  const size_t moves_before_writing_beside_;
+  size_t moves_ = 0;
   SpanWriter coordinates_;
   SpanWriter cleaned_;
   CleanedCopy* const cleaned_copy_;

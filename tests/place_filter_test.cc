@@ -331,7 +331,8 @@ TEST(PlaceFilter, StopsAtAReadErrorWithoutTheTrailer) {
   std::string input = "0 HEAD\n";
   for (int i = 0; i < 150; ++i) input += "1 NOTE " + std::to_string(i) + "\n";
   input += kSixLineRecord + "0 TRLR\n";
-  // In the first blocks, and past them, where the next block is read ahead.
+  // In the first blocks, and past them, where the outputs are written
+  // beside the reading.
   for (size_t fail_after : {20, 1000}) {
     for (bool can_read_again : {false, true}) {
       StringSource source(input, SIZE_MAX, fail_after, can_read_again);
