@@ -32,9 +32,8 @@ class HelperThread {
 
  private:
   struct Thread;
-  // Neither is used where the platform has no threads.
-  [[maybe_unused]] Thread* thread_ = nullptr;
-  [[maybe_unused]] bool tried_ = false;
+  Thread* thread_ = nullptr;
+  bool tried_ = false;
   uint64_t started_ = 0;
 };
 

@@ -24,7 +24,8 @@ class SpanWriter {
   ~SpanWriter();
 
   // From now on, writes go on beside the caller on `helper`, which other
-  // writers may share; the sink is then used by the helper alone.
+  // writers may share and which must outlive this writer; the sink is then
+  // used by the helper alone.
   void write_beside(HelperThread* helper);
 
   // Queues `text`, which must stay valid until it is written: until the
