@@ -70,10 +70,10 @@ class SpanWriter {
     staged_ += size;
   }
 
-  // Hands everything queued to the sink, once the write handed over before
-  // by any writer sharing the helper is done. Returns false, now and from
-  // then on, once a write has failed; a write beside the caller is known
-  // to have failed only at a later send() or flush().
+  // Hands everything queued to the sink, once what this writer handed over
+  // before is written. Returns false, now and from then on, once a write
+  // has failed; a write beside the caller is known to have failed only at
+  // a later send() or flush().
   bool send();
   // Writes everything queued and waits until it is written. Returns false,
   // now and from then on, once a write has failed.
@@ -83,6 +83,8 @@ class SpanWriter {
   int error_number() const { return error_number_; }
 
  private:
+  static constexpr size_t kStagingSize = 64 * 1024;
+
   bool staging_ends_last_span() const {
     return !spans_.empty() &&
            spans_.back().data + spans_.back().size == staging_.get() + staged_;
@@ -96,8 +98,6 @@ class SpanWriter {
 
   ByteSink& sink_;
   const size_t max_spans_;
-  static constexpr size_t kStagingSize = 64 * 1024;
-
   const size_t copy_below_;
   size_t batch_spans_;  // spans handed to the sink at a time
   std::vector<ByteSpan> spans_;
