@@ -5,7 +5,15 @@
 #ifndef PLACEHARVEST_HELPER_PLATFORM_H_
 #define PLACEHARVEST_HELPER_PLATFORM_H_
 
+#include <cstddef>
+
 namespace placeharvest {
+
+// The helper's stack. It writes from buffers its caller owns, turning text
+// back into UTF-16 on the way for a UTF-16 input, with a few bytes of
+// locals: a small stack is plenty, and stays small under a low limit on
+// memory.
+inline constexpr size_t kHelperStackSize = 256 * 1024;
 
 class PlatformLock {
  public:
@@ -26,7 +34,8 @@ class PlatformLock {
 };
 
 struct PlatformThread;
-// Starts `run(context)` on a new thread that takes no signals. Returns null
+// Starts `run(context)` on a new thread with a stack of kHelperStackSize
+// that takes no signals. Returns null
 // when no thread can be had, or when one processor is all there is.
 PlatformThread* start_platform_thread(void (*run)(void*), void* context);
 // Waits for the thread to end, and frees it.

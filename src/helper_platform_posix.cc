@@ -6,14 +6,6 @@
 #include "helper_platform.h"
 
 namespace placeharvest {
-namespace {
-
-// A helper writes from buffers its caller owns, turning text back into
-// UTF-16 on the way for a UTF-16 input, with a few bytes of locals: a small
-// stack is plenty, and stays small under a low limit on memory.
-constexpr size_t kStackSize = 256 * 1024;
-
-}  // namespace
 
 struct PlatformLock::State {
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -46,7 +38,7 @@ PlatformThread* start_platform_thread(void (*run)(void*), void* context) {
   auto* thread = new PlatformThread{{}, run, context};
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, kStackSize);
+  pthread_attr_setstacksize(&attributes, kHelperStackSize);
   // The thread inherits this mask: signals go to the caller's thread, as
   // they would without it.
   sigset_t all, before;

@@ -3,14 +3,6 @@
 #include "helper_platform.h"
 
 namespace placeharvest {
-namespace {
-
-// A helper writes from buffers its caller owns, turning text back into
-// UTF-16 on the way for a UTF-16 input, with a few bytes of locals: a small
-// stack is plenty.
-constexpr SIZE_T kStackSize = 256 * 1024;
-
-}  // namespace
 
 struct PlatformLock::State {
   SRWLOCK lock = SRWLOCK_INIT;
@@ -44,7 +36,7 @@ PlatformThread* start_platform_thread(void (*run)(void*), void* context) {
   if (system.dwNumberOfProcessors < 2) return nullptr;
   auto* thread = new PlatformThread{nullptr, run, context};
   thread->handle =
-      CreateThread(nullptr, kStackSize, PlatformThread::start, thread,
+      CreateThread(nullptr, kHelperStackSize, PlatformThread::start, thread,
                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (thread->handle == nullptr) {
     delete thread;
