@@ -12,7 +12,7 @@ namespace {
 // The input is read again this much at a time: the ranges between place
 // records are short, and a read or a write of each would cost more than
 // the bytes.
-constexpr size_t kWindow = 256 * 1024;
+constexpr size_t kWindow = 64 * 1024;
 
 }  // namespace
 
