@@ -21,9 +21,9 @@ class Extractor {
   Extractor(EncodedStreams& streams, size_t block_size,
             const RunCheckpoints& checkpoints)
       : checkpoints_(checkpoints),
-        moves_before_writing_beside_(std::clamp(
-            kReadBeforeWritingBeside / std::max<size_t>(block_size, 1),
-            size_t{1}, kMostBlocksBeforeWritingBeside)),
+        read_before_writing_beside_(std::min<uint64_t>(
+            kReadBeforeWritingBeside,
+            uint64_t{kMostBlocksBeforeWritingBeside} * block_size)),
         coordinates_(streams.coordinates()),
         cleaned_(streams.cleaned()),
         cleaned_copy_(streams.cleaned_copy()),
@@ -31,7 +31,9 @@ class Extractor {
         // into the finder's buffer.
         lines_(streams.source(), kPlaceLineMarker, block_size, [this] {
           records_.keep_text();
-          if (++moves_ == moves_before_writing_beside_) {
+          if (!writing_beside_ &&
+              lines_.position().offset >= read_before_writing_beside_) {
+            writing_beside_ = true;
             coordinates_.write_beside(&helper_);
             cleaned_.write_beside(&helper_);
             lines_.leave_bytes_behind();
@@ -61,17 +63,17 @@ class Extractor {
     return !checkpoint || checkpoint();
   }
 
-  // The outputs are written beside the reading once about this much has
-  // been read (a buffer moves about once a block): the helper's thread and
-  // fresh pages cost about as much as writing a tree of 10 MB beside saves.
-  // Small blocks, as in the tests, go beside after 80 blocks.
-  static constexpr size_t kReadBeforeWritingBeside = 10 << 20;
+  // The outputs are written beside the reading once this much has been
+  // read: the helper's thread and fresh pages cost about as much as
+  // writing a tree of 10 MB beside saves. Small blocks, as in the tests and
+  // the fuzzer, go beside after 80 blocks.
+  static constexpr uint64_t kReadBeforeWritingBeside = 10 << 20;
   static constexpr size_t kMostBlocksBeforeWritingBeside = 80;
 
   const RunCheckpoints& checkpoints_;
   HelperThread helper_;  // first, so that it outlives the writers
-  const size_t moves_before_writing_beside_;
-  size_t moves_ = 0;
+  const uint64_t read_before_writing_beside_;
+  bool writing_beside_ = false;
   SpanWriter coordinates_;
   SpanWriter cleaned_;
   CleanedCopy* const cleaned_copy_;

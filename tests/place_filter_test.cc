@@ -328,22 +328,26 @@ TEST(PlaceFilter, WritesManyRecordsOfOneBlockInOrder) {
 }
 
 TEST(PlaceFilter, StopsAtAReadErrorWithoutTheTrailer) {
-  std::string input = "0 HEAD\n";
-  for (int i = 0; i < 150; ++i) input += "1 NOTE " + std::to_string(i) + "\n";
-  input += kSixLineRecord + "0 TRLR\n";
-  // In the first blocks, and past them, where the outputs are written
-  // beside the reading.
-  for (size_t fail_after : {20, 1000}) {
-    for (bool can_read_again : {false, true}) {
-      StringSource source(input, SIZE_MAX, fail_after, can_read_again);
-      StringSink coordinates;
-      StringSink cleaned;
-      ExtractResult result = extract_places(source, coordinates, cleaned, 8);
-      EXPECT_EQ(result.status, ExtractStatus::kReadFailed);
-      EXPECT_EQ(result.error_number, EIO);
-      EXPECT_EQ(coordinates.text.find("0 TLR"), std::string::npos);
-      EXPECT_LE(cleaned.text.size(), fail_after);
-      EXPECT_EQ(input.compare(0, cleaned.text.size(), cleaned.text), 0);
+  std::string text = "0 HEAD\n";
+  for (int i = 0; i < 600; ++i) text += "1 NOTE " + std::to_string(i) + "\n";
+  text += kSixLineRecord + "0 TRLR\n";
+  for (bool utf16 : {false, true}) {
+    std::string input = utf16 ? utf16_bytes(units_of(text), true) : text;
+    size_t unit = utf16 ? 2 : 1;
+    // In the first blocks, and past them, where the outputs are written
+    // (and UTF-16 is turned) beside the reading.
+    for (size_t fail_after : {20 * unit, 4000 * unit}) {
+      for (bool can_read_again : {false, true}) {
+        StringSource source(input, 16, fail_after, can_read_again);
+        StringSink coordinates;
+        StringSink cleaned;
+        ExtractResult result = extract_places(source, coordinates, cleaned, 8);
+        EXPECT_EQ(result.status, ExtractStatus::kReadFailed);
+        EXPECT_EQ(result.error_number, EIO);
+        EXPECT_TRUE(coordinates.text.empty());
+        EXPECT_LE(cleaned.text.size(), fail_after);
+        EXPECT_EQ(input.compare(0, cleaned.text.size(), cleaned.text), 0);
+      }
     }
   }
 }

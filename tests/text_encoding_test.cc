@@ -29,6 +29,17 @@ TEST(Utf16, SplitsAsTheSameTextInUtf8Does) {
       "0 HEAD\n0 _PLAC \xc3\x85m\xc3\xa5l\n1 MAP\n2 LATI N59",
       // Empty lines first: without a mark, told by the "0" after them.
       "\r\n\r\n0 HEAD\r\n0 _PLAC Ume\xc3\xa5\r\n1 MAP\r\n2 LATI N63\r\n",
+      // Long enough to be turned, and written, beside the reading.
+      [] {
+        std::string text = "0 HEAD\n";
+        for (int i = 0; i < 100; ++i) {
+          text +=
+              "0 @I" + std::to_string(i) +
+              "@ INDI\n1 NAME \xc3\x85sa /Str\xc3\xb6m/\n0 _PLAC Ume\xc3\xa5 " +
+              std::to_string(i) + "\n1 MAP\n2 LATI N63.8\n2 LONG E20.3\n";
+        }
+        return text + "0 TRLR\n";
+      }(),
   };
   const std::string kUtf8Mark = "\xef\xbb\xbf";
   for (const std::string& text : kTexts) {
