@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <string_view>
+#include <utility>
 
 #include "utf16.h"
 
@@ -36,9 +37,21 @@ void CleanedCopy::copy(uint64_t from, uint64_t to) {
   }
 }
 
+void CleanedCopy::write_beside(HelperThread* helper) {
+  writer_.write_beside(helper);
+  other_window_ = PageBuffer(kWindow + kPageSize);
+}
+
 // Reads the window from `offset` on, once what borrows from it is written.
 bool CleanedCopy::read_window_at(uint64_t offset) {
-  if (!writer_.flush()) return false;
+  if (other_window_.data() == nullptr) {
+    if (!writer_.flush()) return false;
+  } else {
+    // What borrows from the other window was handed over before the last
+    // send(), and so is written once this send() has returned.
+    if (!writer_.send()) return false;
+    std::swap(window_, other_window_);
+  }
   size_t front = static_cast<size_t>(offset % kPageSize);
   long long got = input_.read_at(offset, window_.data() + front, kWindow);
   if (got <= 0) {

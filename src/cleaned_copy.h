@@ -33,6 +33,9 @@ class CleanedCopy final : public TakenBytes {
   // Writes everything copied. Returns false, now and from then on, once a
   // read or a write has failed.
   bool flush();
+  // From now on, the copy is written on `helper` while the caller reads
+  // the input again into a second window; see SpanWriter::write_beside().
+  void write_beside(HelperThread* helper);
 
   bool read_failed() const { return read_failed_; }
   bool write_failed() const { return writer_.failed(); }
@@ -46,8 +49,10 @@ class CleanedCopy final : public TakenBytes {
   ByteSource& input_;
   SpanWriter writer_;
   // The input's bytes [window_from_, window_to_) are read into window_,
-  // at the same offset within a page as in the input.
+  // at the same offset within a page as in the input. Writing beside, the
+  // window before lies in other_window_ until its bytes are written.
   PageBuffer window_;
+  PageBuffer other_window_;
   uint64_t window_from_ = 0;
   uint64_t window_to_ = 0;
   uint64_t offset_ = 0;

@@ -23,6 +23,11 @@ bool EncodedStreams::open() {
   return true;
 }
 
+void EncodedStreams::work_beside(HelperThread* helper) {
+  if (utf16_source_) utf16_source_->turn_beside(helper);
+  if (cleaned_copy_) cleaned_copy_->write_beside(helper);
+}
+
 ByteSource& EncodedStreams::source() {
   if (utf16_source_) return *utf16_source_;
   return peeked_;

@@ -10,6 +10,7 @@
 
 #include "byte_stream.h"
 #include "cleaned_copy.h"
+#include "helper_thread.h"
 #include "text_encoding.h"
 #include "utf16.h"
 
@@ -29,6 +30,10 @@ class EncodedStreams {
   ByteSink& cleaned();
   // When not null, the cleaned file is written by this, not cleaned().
   CleanedCopy* cleaned_copy() { return cleaned_copy_.get(); }
+  // From now on, a UTF-16 input is turned into its 8-bit form on `helper`,
+  // a block ahead of the caller, and the cleaned copy written there; see
+  // Utf16Source::turn_beside() and CleanedCopy::write_beside().
+  void work_beside(HelperThread* helper);
 
  private:
   PeekedSource peeked_;

@@ -18,28 +18,20 @@ namespace {
 
 class Extractor {
  public:
-  Extractor(EncodedStreams& streams, size_t block_size,
+  // `helper` must outlive `streams`, which may hand it work.
+  Extractor(EncodedStreams& streams, HelperThread& helper, size_t block_size,
             const RunCheckpoints& checkpoints)
       : checkpoints_(checkpoints),
+        streams_(streams),
+        helper_(helper),
         read_before_writing_beside_(std::min<uint64_t>(
             kReadBeforeWritingBeside,
             uint64_t{kMostBlocksBeforeWritingBeside} * block_size)),
         coordinates_(streams.coordinates()),
         cleaned_(streams.cleaned()),
         cleaned_copy_(streams.cleaned_copy()),
-        // Spans still to be written, and the record being read, may point
-        // into the finder's buffer.
-        lines_(streams.source(), kPlaceLineMarker, block_size, [this] {
-          records_.keep_text();
-          if (!writing_beside_ &&
-              lines_.position().offset >= read_before_writing_beside_) {
-            writing_beside_ = true;
-            coordinates_.write_beside(&helper_);
-            cleaned_.write_beside(&helper_);
-            lines_.leave_bytes_behind();
-          }
-          return coordinates_.send() && cleaned_.send() && !copy_failed();
-        }) {
+        lines_(streams.source(), kPlaceLineMarker, block_size,
+               [this] { return before_move(); }) {
     if (cleaned_copy_ != nullptr) lines_.tell_taken(cleaned_copy_);
   }
   // What is being written may point into the finder's buffer.
@@ -48,6 +40,20 @@ class Extractor {
   ExtractResult run();
 
  private:
+  // Spans still to be written, and the record being read, may point into
+  // the finder's buffer.
+  bool before_move() {
+    records_.keep_text();
+    if (!writing_beside_ &&
+        lines_.position().offset >= read_before_writing_beside_) {
+      writing_beside_ = true;
+      streams_.work_beside(&helper_);
+      coordinates_.write_beside(&helper_);
+      cleaned_.write_beside(&helper_);
+      lines_.leave_bytes_behind();
+    }
+    return coordinates_.send() && cleaned_.send() && !copy_failed();
+  }
   bool failed() const {
     return coordinates_.failed() || cleaned_.failed() || copy_failed();
   }
@@ -63,15 +69,16 @@ class Extractor {
     return !checkpoint || checkpoint();
   }
 
-  // The outputs are written beside the reading once this much has been
-  // read: the helper's thread and fresh pages cost about as much as
-  // writing a tree of 10 MB beside saves. Small blocks, as in the tests and
-  // the fuzzer, go beside after 80 blocks.
+  // The outputs are written (and UTF-16 is turned) beside the reading
+  // once this much has been read: the helper's thread and fresh pages cost
+  // about as much as writing a tree of 10 MB beside saves. Small blocks, as in
+  // the tests and the fuzzer, go beside after 80 blocks.
   static constexpr uint64_t kReadBeforeWritingBeside = 10 << 20;
   static constexpr size_t kMostBlocksBeforeWritingBeside = 80;
 
   const RunCheckpoints& checkpoints_;
-  HelperThread helper_;  // first, so that it outlives the writers
+  EncodedStreams& streams_;
+  HelperThread& helper_;
   const uint64_t read_before_writing_beside_;
   bool writing_beside_ = false;
   SpanWriter coordinates_;
@@ -176,6 +183,7 @@ ExtractResult Extractor::finish() {
 ExtractResult extract_unguarded(ByteSource& input, ByteSink& coordinates,
                                 ByteSink& cleaned, size_t block_size,
                                 const RunCheckpoints& checkpoints) {
+  HelperThread helper;  // first, so that it outlives what it works for
   EncodedStreams streams(input, coordinates, cleaned);
   if (!streams.open()) {
     ExtractResult result;
@@ -183,7 +191,7 @@ ExtractResult extract_unguarded(ByteSource& input, ByteSink& coordinates,
     result.error_number = errno;
     return result;
   }
-  return Extractor(streams, block_size, checkpoints).run();
+  return Extractor(streams, helper, block_size, checkpoints).run();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "utf16.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "byte_kernels.h"
@@ -100,34 +101,87 @@ uint64_t utf16_size_of_form(const char* form, size_t size) {
   return 2 * (size - count_continuations(form, size)) - (odd_byte ? 1 : 0);
 }
 
-Utf16Source::Utf16Source(ByteSource& input, Encoding encoding)
-    : input_(input),
-      little_endian_(encoding == Encoding::kUtf16LittleEndian),
-      raw_(kRawBlock + kPageSize),
-      formed_(new char[form_room(kRawBlock + 1)]) {}
+Utf16Source::Block::Block()
+    : raw(kRawBlock + kPageSize), formed(new char[form_room(kRawBlock + 1)]) {}
+
+Utf16Source::Utf16Source(ByteSource& input, Encoding encoding) : input_(input) {
+  for (Block& block : blocks_) {
+    block.little_endian = encoding == Encoding::kUtf16LittleEndian;
+  }
+}
+
+Utf16Source::~Utf16Source() {
+  if (turning_) helper_->wait(turn_number_);
+}
+
+void Utf16Source::turn_beside(HelperThread* helper) { helper_ = helper; }
+
+void Utf16Source::turn(void* context) {
+  Block& block = *static_cast<Block*>(context);
+  block.formed_size =
+      form(std::string_view(block.first, block.size), block.little_endian,
+           block.at_end, block.formed.get());
+}
+
+// Reads the input's next bytes into `block`, behind the odd byte of the
+// last read, if any. Returns false on a read error, with errno set.
+bool Utf16Source::read_block(Block& block) {
+  // Each read keeps its bytes' place within a page.
+  size_t start = static_cast<size_t>(offset_ % kPageSize);
+  if (start < carried_.size()) start += kPageSize;
+  char* first = block.raw.data() + start - carried_.size();
+  carried_.copy(first, carried_.size());
+  long long got = input_.read(block.raw.data() + start, kRawBlock);
+  if (got < 0) return false;
+  offset_ += static_cast<uint64_t>(got);
+  input_ended_ = got == 0;
+  block.first = first;
+  block.size = carried_.size() + static_cast<size_t>(got);
+  block.at_end = input_ended_;
+  size_t odd = input_ended_ ? 0 : block.size % 2;
+  carried_.assign(first + block.size - odd, odd);
+  return true;
+}
+
+// Makes the next block of the form the current one. Returns 1, or 0 at
+// the input's end, or -1 on a read error with errno set.
+int Utf16Source::next_block() {
+  handed_ = 0;
+  if (turning_) {
+    helper_->wait(turn_number_);
+    turning_ = false;
+    current_ ^= 1;
+  } else {
+    Block& block = blocks_[current_];
+    block.formed_size = 0;
+    if (read_ahead_error_ != 0) {
+      errno = read_ahead_error_;
+      return -1;
+    }
+    if (input_ended_) return 0;
+    if (!read_block(block)) return -1;
+    turn(&block);
+  }
+  if (helper_ != nullptr && !input_ended_ && read_ahead_error_ == 0) {
+    Block& next = blocks_[current_ ^ 1];
+    if (read_block(next)) {
+      turn_number_ = helper_->start(turn, &next);
+      turning_ = true;
+    } else {
+      read_ahead_error_ = errno;
+    }
+  }
+  return 1;
+}
 
 long long Utf16Source::read(char* data, size_t capacity) {
-  while (handed_ == formed_size_) {
-    handed_ = formed_size_ = 0;
-    if (input_ended_) return 0;
-    // Each read keeps its bytes' place within a page, with the odd byte of
-    // the last read, if any, right in front.
-    size_t start = static_cast<size_t>(offset_ % kPageSize);
-    if (start < carried_.size()) start += kPageSize;
-    char* first = raw_.data() + start - carried_.size();
-    carried_.copy(first, carried_.size());
-    long long got = input_.read(raw_.data() + start, kRawBlock);
-    if (got < 0) return -1;
-    offset_ += static_cast<uint64_t>(got);
-    size_t size = carried_.size() + static_cast<size_t>(got);
-    input_ended_ = got == 0;
-    formed_size_ = form(std::string_view(first, size), little_endian_,
-                        input_ended_, formed_.get());
-    carried_.assign(first + size - (input_ended_ ? 0 : size % 2),
-                    input_ended_ ? 0 : size % 2);
+  while (handed_ == blocks_[current_].formed_size) {
+    int next = next_block();
+    if (next <= 0) return next;
   }
-  size_t count = std::min(capacity, formed_size_ - handed_);
-  std::memcpy(data, formed_.get() + handed_, count);
+  const Block& block = blocks_[current_];
+  size_t count = std::min(capacity, block.formed_size - handed_);
+  std::memcpy(data, block.formed.get() + handed_, count);
   handed_ += count;
   return static_cast<long long>(count);
 }

@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "byte_stream.h"
+#include "helper_thread.h"
 #include "page_buffer.h"
 #include "text_encoding.h"
 
@@ -40,18 +41,43 @@ uint64_t utf16_size_of_form(const char* form, size_t size);
 class Utf16Source final : public ByteSource {
  public:
   Utf16Source(ByteSource& input, Encoding encoding);
+  // Waits for a block being turned beside the caller.
+  ~Utf16Source() override;
+
+  // From now on, each block is read by the caller and turned into the 8-bit
+  // form on `helper` while the caller takes the block before it. `helper`
+  // must outlive this source.
+  void turn_beside(HelperThread* helper);
   long long read(char* data, size_t capacity) override;
 
  private:
+  struct Block {
+    Block();
+    bool little_endian = false;
+    PageBuffer raw;  // read from the input: [first, first + size)
+    const char* first = nullptr;
+    size_t size = 0;
+    bool at_end = false;  // the last block: an odd last byte is turned
+    std::unique_ptr<char[]> formed;
+    size_t formed_size = 0;  // valid once turned
+  };
+  static void turn(void* block);
+  bool read_block(Block& block);
+  int next_block();
+
   ByteSource& input_;
-  const bool little_endian_;
-  PageBuffer raw_;                  // read from the input
-  uint64_t offset_ = 0;             // in the input, of the next read
-  std::string carried_;             // an odd byte of the last read
-  std::unique_ptr<char[]> formed_;  // turned, not yet all handed out
-  size_t formed_size_ = 0;
-  size_t handed_ = 0;
+  Block blocks_[2];
+  int current_ = 0;      // the block being handed out
+  size_t handed_ = 0;    // of its form
+  uint64_t offset_ = 0;  // in the input, of the next read
+  std::string carried_;  // an odd byte of the last read
   bool input_ended_ = false;
+  // Beside the caller: the other block is being turned when `turning_`,
+  // and a read that failed ahead of time is told when its turn comes.
+  HelperThread* helper_ = nullptr;
+  bool turning_ = false;
+  uint64_t turn_number_ = 0;
+  int read_ahead_error_ = 0;
 };
 
 // Writes the 8-bit form it is given to `output` as UTF-16, first the
