@@ -15,10 +15,9 @@ void LineFinder::detect_line_ends() {
                      [](char c) { return c == '\n' || c == '\r'; });
     size_t position = static_cast<size_t>(found - data);
     size_t end = input_.end();
-    if (position < end && *found == '\n') {
-      if (position > 0 && data[position - 1] == '\r') line_end_ = "\r\n";
-      break;
-    }
+    // An LF found first is not behind a CR, which would have been found
+    // first; the byte in front of it may not even be the input's.
+    if (position < end && *found == '\n') break;
     // A run of CRs decides by the byte after it, which may not be read yet.
     size_t after_run = position;
     while (after_run < end && data[after_run] == '\r') ++after_run;
