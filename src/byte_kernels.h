@@ -2,8 +2,9 @@
 // namespace plain, which states what it does and runs where SSE2 is missing
 // (PLACEHARVEST_PORTABLE, the 32-bit Windows build, WebAssembly), and a
 // version that looks at 16 bytes at a time with SSE2; the names outside
-// namespace plain are the ones to call. A test holds the two together on
-// every build.
+// namespace plain are the ones to call. narrow_below_0x800 also has a
+// version with SSSE3's byte shuffle, taken where the processor has it. A
+// test holds each version to the plain one on every build.
 #ifndef PLACEHARVEST_BYTE_KERNELS_H_
 #define PLACEHARVEST_BYTE_KERNELS_H_
 
@@ -14,6 +15,7 @@
 #if defined(__SSE2__) && !defined(PLACEHARVEST_PORTABLE)
 #define PLACEHARVEST_SSE2 1
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 namespace placeharvest {
@@ -64,6 +66,31 @@ inline size_t narrow_ascii(const unsigned char* in, size_t units,
   return i;
 }
 
+// Stores the units below 0x800 in front of the first that is not, of the
+// `units` UTF-16 units at `in` in the byte order given, as UTF-8 does at
+// `out`: a byte for a unit below 0x80, else 0xC0 | unit >> 6 and
+// 0x80 | (unit & 0x3F). Returns how many units, and in `*stored` how many
+// bytes. May store up to 2 * `units` + 16 bytes at `out`.
+inline size_t narrow_below_0x800(const unsigned char* in, size_t units,
+                                 bool little_endian, char* out,
+                                 size_t* stored) {
+  char* put = out;
+  size_t i = 0;
+  for (; i < units; ++i) {
+    unsigned unit = little_endian ? in[2 * i] | in[2 * i + 1] << 8
+                                  : in[2 * i] << 8 | in[2 * i + 1];
+    if (unit >= 0x800) break;
+    if (unit < 0x80) {
+      *put++ = static_cast<char>(unit);
+    } else {
+      *put++ = static_cast<char>(0xC0 | unit >> 6);
+      *put++ = static_cast<char>(0x80 | (unit & 0x3F));
+    }
+  }
+  *stored = static_cast<size_t>(put - out);
+  return i;
+}
+
 // Stores the ASCII bytes in front of the first that is not ASCII, of the
 // `size` bytes at `in`, as a UTF-16 unit each at `out`, in the byte order
 // given; returns how many bytes. May store up to 2 * `size` bytes at `out`.
@@ -84,6 +111,7 @@ using plain::byte_bits;
 using plain::count_byte;
 using plain::count_continuations;
 using plain::narrow_ascii;
+using plain::narrow_below_0x800;
 using plain::widen_ascii;
 #else
 
@@ -184,6 +212,109 @@ inline size_t widen_ascii(const unsigned char* in, size_t size,
     if (outside != 0) return i + lowest_bit(outside);
   }
   return i + plain::widen_ascii(in + i, size - i, little_endian, out + 2 * i);
+}
+
+// narrow_below_0x800 without the shuffle: ASCII 16 units at a time, the
+// rest one by one.
+inline size_t narrow_below_0x800_one_by_one(const unsigned char* in,
+                                            size_t units, bool little_endian,
+                                            char* out, size_t* stored) {
+  char* put = out;
+  size_t i = 0;
+  while (i < units) {
+    size_t ascii = narrow_ascii(in + 2 * i, units - i, little_endian, put);
+    put += ascii;
+    i += ascii;
+    size_t one = 0;
+    if (i == units ||
+        plain::narrow_below_0x800(in + 2 * i, 1, little_endian, put, &one) == 0)
+      break;
+    put += one;
+    ++i;
+  }
+  *stored = static_cast<size_t>(put - out);
+  return i;
+}
+
+// For each set of units among eight that take two bytes (bit i for unit i),
+// the shuffle that puts the bytes of the eight in order, and how many
+// bytes they are.
+struct TwoByteShuffles {
+  constexpr TwoByteShuffles() : shuffles(), sizes() {
+    for (unsigned set = 0; set < 256; ++set) {
+      unsigned put = 0;
+      for (unsigned unit = 0; unit < 8; ++unit) {
+        shuffles[set][put++] = static_cast<unsigned char>(2 * unit);
+        if ((set >> unit & 1) != 0) {
+          shuffles[set][put++] = static_cast<unsigned char>(2 * unit + 1);
+        }
+      }
+      sizes[set] = static_cast<unsigned char>(put);
+      while (put < 16) shuffles[set][put++] = 0x80;  // a zero byte
+    }
+  }
+  alignas(16) unsigned char shuffles[256][16];
+  unsigned char sizes[256];
+};
+inline constexpr TwoByteShuffles kTwoByteShuffles;
+
+// narrow_below_0x800 with SSSE3: eight units at a time, each made one or two
+// bytes in its own 16-bit lane and the lanes' bytes then shuffled together.
+__attribute__((target("ssse3"))) inline size_t narrow_below_0x800_shuffled(
+    const unsigned char* in, size_t units, bool little_endian, char* out,
+    size_t* stored) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i above_two_bytes = _mm_set1_epi16(static_cast<short>(0xF800));
+  const __m128i last_ascii = _mm_set1_epi16(0x7F);
+  const __m128i low_six = _mm_set1_epi16(0x3F);
+  // The lead's 0xC0 in a lane's first byte, the continuation's 0x80 in its
+  // second.
+  const __m128i marks = _mm_set1_epi16(static_cast<short>(0x80C0));
+  char* put = out;
+  size_t i = 0;
+  for (; i + 8 <= units; i += 8) {
+    __m128i lanes =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+    if (!little_endian) {
+      lanes = _mm_or_si128(_mm_slli_epi16(lanes, 8), _mm_srli_epi16(lanes, 8));
+    }
+    __m128i beyond =
+        _mm_cmpeq_epi16(_mm_and_si128(lanes, above_two_bytes), zero);
+    if (_mm_movemask_epi8(beyond) != 0xFFFF) break;
+    __m128i two = _mm_cmpgt_epi16(lanes, last_ascii);
+    __m128i pair = _mm_or_si128(
+        _mm_or_si128(_mm_srli_epi16(lanes, 6),
+                     _mm_slli_epi16(_mm_and_si128(lanes, low_six), 8)),
+        marks);
+    __m128i formed =
+        _mm_or_si128(_mm_and_si128(two, pair), _mm_andnot_si128(two, lanes));
+    unsigned set =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(two, zero)));
+    __m128i shuffle = _mm_load_si128(
+        reinterpret_cast<const __m128i*>(kTwoByteShuffles.shuffles[set]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(put),
+                     _mm_shuffle_epi8(formed, shuffle));
+    put += kTwoByteShuffles.sizes[set];
+  }
+  size_t rest = 0;
+  i += plain::narrow_below_0x800(in + 2 * i, units - i, little_endian, put,
+                                 &rest);
+  *stored = static_cast<size_t>(put - out) + rest;
+  return i;
+}
+
+inline bool has_byte_shuffle() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+inline size_t narrow_below_0x800(const unsigned char* in, size_t units,
+                                 bool little_endian, char* out,
+                                 size_t* stored) {
+  if (has_byte_shuffle()) {
+    return narrow_below_0x800_shuffled(in, units, little_endian, out, stored);
+  }
+  return narrow_below_0x800_one_by_one(in, units, little_endian, out, stored);
 }
 
 #endif  // PLACEHARVEST_SSE2

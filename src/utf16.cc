@@ -39,11 +39,19 @@ size_t form(std::string_view raw, bool little_endian, bool at_end, char* out) {
   const size_t whole = raw.size() & ~size_t{1};
   size_t i = 0;
   while (i < whole) {
-    // Most of a GEDCOM file is ASCII: runs of it are turned at once.
+    // Most of a GEDCOM file is ASCII: runs of it are turned at once, and
+    // so is text whose letters beyond ASCII take two bytes, as in most
+    // European names.
     size_t ascii = narrow_ascii(bytes + i, (whole - i) / 2, little_endian, put);
     put += ascii;
     i += 2 * ascii;
     if (i == whole) break;
+    size_t stored = 0;
+    size_t narrowed = narrow_below_0x800(bytes + i, (whole - i) / 2,
+                                         little_endian, put, &stored);
+    put += stored;
+    i += 2 * narrowed;
+    if (narrowed > 0) continue;
     uint32_t unit = little_endian ? bytes[i] | bytes[i + 1] << 8
                                   : bytes[i] << 8 | bytes[i + 1];
     i += 2;

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace placeharvest {
 namespace {
@@ -55,6 +56,47 @@ TEST(ByteKernels, AgreeWithTheirPlainTwins) {
           << shown;
       EXPECT_EQ(fast.substr(0, 2 * widened), slow.substr(0, 2 * widened))
           << shown;
+    }
+  }
+}
+
+// Text of units below 0x800, ASCII and not, now and then broken by one
+// above, in either byte order, narrowed by every version there is here.
+TEST(ByteKernels, NarrowBelow0x800AgreesWithItsPlainTwin) {
+  std::mt19937 random(11);
+  const char16_t kUnits[] = {'a', '\n', 0x7F, 0x80, 0xE5, 0x7FF, 0x800, 0xFFFF};
+  using Narrow = size_t (*)(const unsigned char*, size_t, bool, char*, size_t*);
+  std::vector<Narrow> versions = {narrow_below_0x800};
+#if defined(PLACEHARVEST_SSE2)
+  versions.push_back(narrow_below_0x800_one_by_one);
+  if (has_byte_shuffle()) versions.push_back(narrow_below_0x800_shuffled);
+#endif
+  for (int round = 0; round < 2000; ++round) {
+    size_t units = random() % 100;
+    std::string bytes(2 * units + 1, '\0');
+    for (bool little_endian : {true, false}) {
+      for (size_t i = 0; i < units; ++i) {
+        // Units from 0x800 up are rare enough that long runs go without.
+        char16_t unit = kUnits[random() % (random() % 8 == 0 ? 8 : 6)];
+        bytes[1 + 2 * i + (little_endian ? 0 : 1)] = static_cast<char>(unit);
+        bytes[1 + 2 * i + (little_endian ? 1 : 0)] =
+            static_cast<char>(unit >> 8);
+      }
+      // At an odd address, as a read may leave them.
+      const auto* in = reinterpret_cast<const unsigned char*>(bytes.data() + 1);
+      std::string expected(2 * units + 16, '?');
+      size_t expected_size = 0;
+      size_t expected_units = plain::narrow_below_0x800(
+          in, units, little_endian, expected.data(), &expected_size);
+      for (Narrow narrow : versions) {
+        std::string got(2 * units + 16, '?');
+        size_t got_size = 0;
+        ASSERT_EQ(narrow(in, units, little_endian, got.data(), &got_size),
+                  expected_units)
+            << "round " << round;
+        ASSERT_EQ(got.substr(0, got_size), expected.substr(0, expected_size))
+            << "round " << round;
+      }
     }
   }
 }
