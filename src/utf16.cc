@@ -47,22 +47,17 @@ size_t form(std::string_view raw, bool little_endian, bool at_end, char* out) {
     i += 2 * ascii;
     if (i == whole) break;
     size_t stored = 0;
-    size_t narrowed = narrow_below_0x800(bytes + i, (whole - i) / 2,
-                                         little_endian, put, &stored);
+    i += 2 * narrow_below_0x800(bytes + i, (whole - i) / 2, little_endian, put,
+                                &stored);
     put += stored;
-    i += 2 * narrowed;
-    if (narrowed > 0) continue;
+    if (i == whole) break;
+    // What stopped it is a unit from 0x800 up: three bytes.
     uint32_t unit = little_endian ? bytes[i] | bytes[i + 1] << 8
                                   : bytes[i] << 8 | bytes[i + 1];
     i += 2;
-    if (unit < 0x800) {
-      *put++ = static_cast<char>(0xC0 | unit >> 6);
-      *put++ = static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-      *put++ = static_cast<char>(0xE0 | unit >> 12);
-      *put++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-      *put++ = static_cast<char>(0x80 | (unit & 0x3F));
-    }
+    *put++ = static_cast<char>(0xE0 | unit >> 12);
+    *put++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
+    *put++ = static_cast<char>(0x80 | (unit & 0x3F));
   }
   if (at_end && whole < raw.size()) {
     unsigned char odd = bytes[whole];
