@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <string_view>
-#include <utility>
 
 #include "utf16.h"
 
@@ -18,7 +18,9 @@ constexpr size_t kWindow = 64 * 1024;
 }  // namespace
 
 CleanedCopy::CleanedCopy(ByteSource& input, ByteSink& cleaned)
-    : input_(input), writer_(cleaned), window_(kWindow + kPageSize) {}
+    : input_(input), writer_(cleaned) {
+  windows_[0] = PageBuffer(kWindow + kPageSize);
+}
 
 void CleanedCopy::taken(const char* form, size_t size) {
   offset_ += utf16_size_of_form(form, size);
@@ -30,7 +32,7 @@ void CleanedCopy::copy(uint64_t from, uint64_t to) {
       return;
     }
     size_t size = static_cast<size_t>(std::min(to, window_to_) - from);
-    const char* start = window_.data() + window_from_ % kPageSize +
+    const char* start = windows_[current_].data() + window_from_ % kPageSize +
                         static_cast<size_t>(from - window_from_);
     writer_.add_borrowed(std::string_view(start, size));
     from += size;
@@ -39,21 +41,25 @@ void CleanedCopy::copy(uint64_t from, uint64_t to) {
 
 void CleanedCopy::write_beside(HelperThread* helper) {
   writer_.write_beside(helper);
-  other_window_ = PageBuffer(kWindow + kPageSize);
+  for (PageBuffer& window : windows_) {
+    if (window.data() == nullptr) window = PageBuffer(kWindow + kPageSize);
+  }
 }
 
 // Reads the window from `offset` on, once what borrows from it is written.
 bool CleanedCopy::read_window_at(uint64_t offset) {
-  if (other_window_.data() == nullptr) {
+  if (windows_[1].data() == nullptr) {
     if (!writer_.flush()) return false;
   } else {
-    // What borrows from the other window was handed over before the last
-    // send(), and so is written once this send() has returned.
+    // What borrows from the next window was handed over at the latest by
+    // the send() that came kWritesInFlight calls before this one, and so is
+    // written once this one has returned.
     if (!writer_.send()) return false;
-    std::swap(window_, other_window_);
+    current_ = (current_ + 1) % std::size(windows_);
   }
   size_t front = static_cast<size_t>(offset % kPageSize);
-  long long got = input_.read_at(offset, window_.data() + front, kWindow);
+  long long got =
+      input_.read_at(offset, windows_[current_].data() + front, kWindow);
   if (got <= 0) {
     // An input that ends early has changed while it was read.
     read_failed_ = true;

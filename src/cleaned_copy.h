@@ -48,11 +48,12 @@ class CleanedCopy final : public TakenBytes {
 
   ByteSource& input_;
   SpanWriter writer_;
-  // The input's bytes [window_from_, window_to_) are read into window_,
-  // at the same offset within a page as in the input. Writing beside, the
-  // window before lies in other_window_ until its bytes are written.
-  PageBuffer window_;
-  PageBuffer other_window_;
+  // The input's bytes [window_from_, window_to_) are read into
+  // windows_[current_], at the same offset within a page as in the input.
+  // Writing beside, the windows before it are taken in turn, each once the
+  // writes that borrow from it are done.
+  PageBuffer windows_[SpanWriter::kWritesInFlight + 1];
+  size_t current_ = 0;
   uint64_t window_from_ = 0;
   uint64_t window_to_ = 0;
   uint64_t offset_ = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "byte_kernels.h"
@@ -48,16 +49,21 @@ bool InputBuffer::fill() {
   return true;
 }
 
-// Moves the kept bytes to the front: of the other buffer once bytes handed
+// Moves the kept bytes to the front: of the next buffer once bytes handed
 // out are left behind for writes still going on, of this one before.
 void InputBuffer::move_kept() {
   const size_t kept = end_ - begin_;
   const size_t front = this->front();
   const size_t needed = room_needed();
-  const size_t target = leave_behind_ ? 1 - current_ : current_;
+  const size_t target =
+      leave_behind_ ? (current_ + 1) % std::size(buffers_) : current_;
   Storage& to = buffers_[target];
   if (to.capacity < needed) {
-    size_t capacity = std::max(needed, 2 * block_size_);
+    // Left behind, a buffer is taken for about a block at a time: each is
+    // then written soon after it is read, and the ring costs less memory.
+    size_t capacity =
+        std::max(needed, leave_behind_ ? block_size_ + block_size_ / 2
+                                       : 2 * block_size_);
     // Past the first blocks, only a line longer than a block gets here;
     // doubling keeps the cost of holding it linear in its length.
     if (needed > capacity_) capacity = std::max(capacity, 2 * capacity_);

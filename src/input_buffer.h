@@ -30,10 +30,14 @@ class InputBuffer {
   InputBuffer(ByteSource& input, size_t block_size,
               std::function<bool()> before_move);
 
+  // Once bytes are left behind, how many times more `before_move` returns
+  // before the bytes handed out change.
+  static constexpr size_t kMovesLeftBehind = 2;
+
   // From now on, what points into the bytes handed out need only be being
   // written when `before_move` returns: the bytes stay as they are until it
-  // has returned once more, so a write begun in one call must be done by
-  // the end of the next.
+  // has returned kMovesLeftBehind times more, so a write begun in one call
+  // must be done by the end of the kMovesLeftBehind-th call after it.
   void leave_bytes_behind() { leave_behind_ = true; }
 
   // data()[begin(), end()) holds the bytes kept, followed by kPadding zero
@@ -87,7 +91,9 @@ class InputBuffer {
   ByteSource& input_;
   const size_t block_size_;
   const std::function<bool()> before_move_;
-  Storage buffers_[2];
+  // Once bytes are left behind, the kept bytes move to the next of these
+  // at each move, in turn.
+  Storage buffers_[kMovesLeftBehind + 1];
   size_t current_ = 0;
   bool leave_behind_ = false;
   char* data_ = nullptr;  // buffers_[current_]'s data

@@ -42,6 +42,8 @@ class Extractor {
  private:
   // Spans still to be written, and the record being read, may point into
   // the finder's buffer.
+  static_assert(SpanWriter::kWritesInFlight <= InputBuffer::kMovesLeftBehind,
+                "the bytes a write beside borrows stay until it is done");
   bool before_move() {
     records_.keep_text();
     if (!writing_beside_ &&

@@ -30,15 +30,18 @@ SpanWriter::SpanWriter(ByteSink& sink)
   spans_.reserve(batch_spans_);
 }
 
-SpanWriter::~SpanWriter() { finish_sent(); }
+SpanWriter::~SpanWriter() { finish_sent(send_calls_); }
 
 void SpanWriter::write_beside(HelperThread* helper) {
   if (helper_ != nullptr) return;
   helper_ = helper;
   batch_spans_ = max_spans_ * kWritesBeside;
   spans_.reserve(batch_spans_);
-  sent_spans_.reserve(batch_spans_);
-  sent_staging_.reset(new char[kStagingSize]);
+  for (Sent& sent : sent_) {
+    sent.writer = this;
+    sent.spans.reserve(batch_spans_);
+    sent.staging.reset(new char[kStagingSize]);
+  }
 }
 
 void SpanWriter::copy_slowly(std::string_view text) {
@@ -80,7 +83,12 @@ void SpanWriter::push(const char* data, size_t size) {
 }
 
 bool SpanWriter::send() {
-  finish_sent();
+  // Each call counts, whether it hands anything over or not: a caller that
+  // reuses memory after so many calls need not know which handed it over.
+  ++send_calls_;
+  if (send_calls_ >= kWritesInFlight) {
+    finish_sent(send_calls_ - kWritesInFlight);
+  }
   if (failed_) return false;
   if (spans_.empty()) return true;
   if (helper_ == nullptr) {
@@ -89,11 +97,14 @@ bool SpanWriter::send() {
       error_number_ = errno;
     }
   } else {
+    // At most kWritesInFlight - 1 are left, each from a call of its own.
+    Sent& sent = sent_[(oldest_ + in_flight_) % kWritesInFlight];
     // The spans may point into the staging buffer, which goes with them.
-    std::swap(spans_, sent_spans_);
-    std::swap(staging_, sent_staging_);
-    sending_ = true;
-    sent_number_ = helper_->start(write_sent, this);
+    std::swap(spans_, sent.spans);
+    std::swap(staging_, sent.staging);
+    sent.send_call = send_calls_;
+    sent.number = helper_->start(write_sent, &sent);
+    ++in_flight_;
   }
   spans_.clear();
   staged_ = 0;
@@ -102,7 +113,7 @@ bool SpanWriter::send() {
 
 bool SpanWriter::flush() {
   send();
-  finish_sent();
+  finish_sent(send_calls_);
   return !failed_;
 }
 
@@ -114,21 +125,32 @@ bool SpanWriter::write_out(const std::vector<ByteSpan>& spans) {
   return true;
 }
 
-void SpanWriter::write_sent(void* writer) {
-  SpanWriter& self = *static_cast<SpanWriter*>(writer);
-  self.sent_ok_ = self.write_out(self.sent_spans_);
-  self.sent_error_number_ = self.sent_ok_ ? 0 : errno;
+void SpanWriter::write_sent(void* context) {
+  Sent& sent = *static_cast<Sent*>(context);
+  SpanWriter& writer = *sent.writer;
+  // The writes in flight run one after another on the helper. One behind a
+  // write that failed is not tried: it could leave a gap in the output.
+  if (!writer.beside_failed_ && !writer.write_out(sent.spans)) {
+    writer.beside_failed_ = true;
+    writer.beside_error_number_ = errno;
+  }
+  sent.ok = !writer.beside_failed_;
+  sent.error_number = writer.beside_error_number_;
 }
 
-// Waits for this writer's last write beside the caller, and takes note of
-// how it went.
-void SpanWriter::finish_sent() {
-  if (!sending_) return;
-  helper_->wait(sent_number_);
-  sending_ = false;
-  if (!sent_ok_ && !failed_) {
-    failed_ = true;
-    error_number_ = sent_error_number_;
+// Waits for this writer's writes beside the caller that send() call
+// `up_to_call` or an earlier one handed over, and takes note of how they
+// went.
+void SpanWriter::finish_sent(uint64_t up_to_call) {
+  while (in_flight_ > 0 && sent_[oldest_].send_call <= up_to_call) {
+    Sent& sent = sent_[oldest_];
+    helper_->wait(sent.number);
+    if (!sent.ok && !failed_) {
+      failed_ = true;
+      error_number_ = sent.error_number;
+    }
+    oldest_ = (oldest_ + 1) % kWritesInFlight;
+    --in_flight_;
   }
 }
 

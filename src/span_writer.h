@@ -28,12 +28,18 @@ class SpanWriter {
   // used by the helper alone.
   void write_beside(HelperThread* helper);
 
+  // Writes handed to the helper and not yet waited for, at most: with more
+  // than one, a write that takes longer than usual does not hold up the
+  // caller.
+  static constexpr size_t kWritesInFlight = 2;
+
   // Queues `text`, which must stay valid until it is written: until the
-  // next flush(), or when writing beside the caller, until the send() after
-  // the one that hands it to the sink has returned. Short text
-  // is copied all the same, since the system writes a few large spans far
-  // faster than many tiny ones; so is all text for a sink that takes one
-  // span per write. Does nothing once writing has failed.
+  // next flush(), or when writing beside the caller, until the
+  // kWritesInFlight-th send() after the one that hands it to the sink has
+  // returned. Short text is copied all the same, since the system writes a
+  // few large spans far faster than many tiny ones; so is all text for a
+  // sink that takes one span per write. Does nothing once writing has
+  // failed.
   void add_borrowed(std::string_view text) {
     if (text.size() < copy_below_) {
       add_copy(text);
@@ -70,10 +76,11 @@ class SpanWriter {
     staged_ += size;
   }
 
-  // Hands everything queued to the sink, once what this writer handed over
-  // before is written. Returns false, now and from then on, once a write
-  // has failed; a write beside the caller is known to have failed only at
-  // a later send() or flush().
+  // Hands everything queued to the sink. Beside the caller, it first waits
+  // until what was handed over before the last kWritesInFlight - 1 calls
+  // is written. Returns false, now and from then on, once a write has
+  // failed; a write beside the caller is known to have failed only at a
+  // later send() or flush().
   bool send();
   // Writes everything queued and waits until it is written. Returns false,
   // now and from then on, once a write has failed.
@@ -89,9 +96,21 @@ class SpanWriter {
     return !spans_.empty() &&
            spans_.back().data + spans_.back().size == staging_.get() + staged_;
   }
+  // A write handed to the helper: the spans, the staging they may point
+  // into, and how the write went, valid once the helper is done with it.
+  struct Sent {
+    SpanWriter* writer = nullptr;
+    std::vector<ByteSpan> spans;
+    std::unique_ptr<char[]> staging;
+    uint64_t send_call = 0;  // the send() that handed it over
+    uint64_t number = 0;     // the helper's number for the write
+    bool ok = true;
+    int error_number = 0;
+  };
+
   bool write_out(const std::vector<ByteSpan>& spans);
-  static void write_sent(void* writer);
-  void finish_sent();
+  static void write_sent(void* sent);
+  void finish_sent(uint64_t up_to_call);
   void copy_slowly(std::string_view text);
   char* room_slowly(size_t size);
   void push(const char* data, size_t size);
@@ -105,15 +124,16 @@ class SpanWriter {
   size_t staged_ = 0;
   bool failed_ = false;
   int error_number_ = 0;
-  // Beside the caller: the spans and the staging handed to the helper, and
-  // how their write went, valid once the helper is done with it.
+  // Beside the caller: the writes in flight, oldest first, from
+  // sent_[oldest_] on, in a ring.
   HelperThread* helper_ = nullptr;
-  std::vector<ByteSpan> sent_spans_;
-  std::unique_ptr<char[]> sent_staging_;
-  bool sending_ = false;
-  uint64_t sent_number_ = 0;  // the helper's number for the write
-  bool sent_ok_ = true;
-  int sent_error_number_ = 0;
+  Sent sent_[kWritesInFlight];
+  size_t oldest_ = 0;
+  size_t in_flight_ = 0;
+  uint64_t send_calls_ = 0;
+  // Used by the writes in flight alone.
+  bool beside_failed_ = false;
+  int beside_error_number_ = 0;
 };
 
 }  // namespace placeharvest

@@ -360,7 +360,8 @@ TEST(PlaceFilter, StopsAtAWriteErrorAndSaysWhichOutput) {
   input += "0 TRLR\n";
   const ReferenceSplit whole = split(input).outcome;
   // In the first blocks, and past them, where the outputs are written
-  // beside the reading.
+  // beside the reading; and where the writes after the one that failed
+  // would succeed, which must not be tried.
   for (auto [coordinates_room, cleaned_room] :
        {std::pair<size_t, size_t>{0, SIZE_MAX},
         {3, SIZE_MAX},
@@ -370,26 +371,31 @@ TEST(PlaceFilter, StopsAtAWriteErrorAndSaysWhichOutput) {
         {SIZE_MAX, 0},
         {SIZE_MAX, 10},
         {SIZE_MAX, 300}}) {
-    StringSource source(input);
-    StringSink coordinates(coordinates_room);
-    StringSink cleaned(cleaned_room);
-    ExtractResult result = extract_places(source, coordinates, cleaned, 8);
-    std::string shown =
-        std::to_string(coordinates_room) + " " + std::to_string(cleaned_room);
-    EXPECT_EQ(result.status, cleaned_room == SIZE_MAX
-                                 ? ExtractStatus::kCoordinatesWriteFailed
-                                 : ExtractStatus::kCleanedWriteFailed)
-        << shown;
-    EXPECT_EQ(result.error_number, ENOSPC) << shown;
-    // What was written is the start of each output; a coordinates file cut
-    // off by the other output's failure must not look whole.
-    EXPECT_EQ(
-        whole.coordinates.compare(0, coordinates.text.size(), coordinates.text),
-        0)
-        << shown;
-    EXPECT_EQ(whole.cleaned.compare(0, cleaned.text.size(), cleaned.text), 0)
-        << shown;
-    EXPECT_EQ(coordinates.text.find("0 TLR"), std::string::npos) << shown;
+    for (bool room_freed : {false, true}) {
+      StringSource source(input);
+      StringSink coordinates(coordinates_room);
+      StringSink cleaned(cleaned_room);
+      coordinates.room_freed_after_failure = room_freed;
+      cleaned.room_freed_after_failure = room_freed;
+      ExtractResult result = extract_places(source, coordinates, cleaned, 8);
+      std::string shown = std::to_string(coordinates_room) + " " +
+                          std::to_string(cleaned_room) +
+                          (room_freed ? " freed" : "");
+      EXPECT_EQ(result.status, cleaned_room == SIZE_MAX
+                                   ? ExtractStatus::kCoordinatesWriteFailed
+                                   : ExtractStatus::kCleanedWriteFailed)
+          << shown;
+      EXPECT_EQ(result.error_number, ENOSPC) << shown;
+      // What was written is the start of each output; a coordinates file cut
+      // off by the other output's failure must not look whole.
+      EXPECT_EQ(whole.coordinates.compare(0, coordinates.text.size(),
+                                          coordinates.text),
+                0)
+          << shown;
+      EXPECT_EQ(whole.cleaned.compare(0, cleaned.text.size(), cleaned.text), 0)
+          << shown;
+      EXPECT_EQ(coordinates.text.find("0 TLR"), std::string::npos) << shown;
+    }
   }
 }
 

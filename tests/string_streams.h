@@ -68,6 +68,7 @@ class StringSink : public ByteSink {
     for (size_t i = 0; i < count; ++i) {
       if (spans[i].size > room_ - text.size()) {
         errno = ENOSPC;
+        if (room_freed_after_failure) room_ = SIZE_MAX;
         return false;
       }
       text.append(spans[i].data, spans[i].size);
@@ -76,6 +77,9 @@ class StringSink : public ByteSink {
   }
 
   std::string text;
+  // As when another program frees space on a full disk: writes after the
+  // one that failed succeed.
+  bool room_freed_after_failure = false;
 
  private:
   size_t room_;
