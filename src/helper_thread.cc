@@ -30,6 +30,8 @@ struct HelperThread::Thread {
   struct {
     Job job;
     void* context;
+    // Set by whichever of the two threads runs the job.
+    std::atomic<bool> taken;
   } slots[kSlots];
   std::atomic<uint64_t> started{0};  // jobs ever started
   std::atomic<uint64_t> done{0};     // jobs ever run
@@ -49,8 +51,10 @@ struct HelperThread::Thread {
           },
           &thread.helper_sleeps);
       if (thread.started.load(std::memory_order_acquire) <= next) return;
-      const auto& slot = thread.slots[next % kSlots];
-      slot.job(slot.context);
+      auto& slot = thread.slots[next % kSlots];
+      if (!slot.taken.exchange(true, std::memory_order_acq_rel)) {
+        slot.job(slot.context);
+      }
       thread.done.store(next + 1, std::memory_order_release);
       thread.wake(&thread.caller_sleeps);
     }
@@ -103,7 +107,10 @@ uint64_t HelperThread::start(Job job, void* context) {
   }
   // A full queue waits for its oldest job.
   if (number > kSlots) wait(number - kSlots);
-  thread_->slots[(number - 1) % kSlots] = {job, context};
+  auto& slot = thread_->slots[(number - 1) % kSlots];
+  slot.job = job;
+  slot.context = context;
+  slot.taken.store(false, std::memory_order_relaxed);
   thread_->started.store(number, std::memory_order_release);
   thread_->wake(&thread_->helper_sleeps);
   return number;
@@ -114,6 +121,19 @@ void HelperThread::wait(uint64_t number) {
   thread_->await(
       [&] { return thread_->done.load(std::memory_order_acquire) >= number; },
       &thread_->caller_sleeps);
+}
+
+bool HelperThread::take_back(uint64_t number) {
+  // Once a job has run, its slot may be a later job's; until then it is
+  // its own, since only this thread starts jobs.
+  if (thread_ == nullptr ||
+      thread_->done.load(std::memory_order_acquire) >= number) {
+    return false;
+  }
+  auto& slot = thread_->slots[(number - 1) % kSlots];
+  if (slot.taken.exchange(true, std::memory_order_acq_rel)) return false;
+  slot.job(slot.context);
+  return true;
 }
 
 HelperThread::~HelperThread() {

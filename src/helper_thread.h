@@ -7,7 +7,8 @@
 
 namespace placeharvest {
 
-// Runs jobs in the order they are started, beside the calling thread. Where
+// Runs jobs in the order they are started, beside the calling thread, but
+// for those the caller takes back to run itself (take_back). Where
 // the platform has no threads, or none can be started (a limit on memory or
 // on processes), start() runs the job itself before it returns; callers
 // cannot tell the difference but by the time taken. Signals are never
@@ -27,6 +28,10 @@ class HelperThread {
   uint64_t start(Job job, void* context);
   // Returns once job `number`, and every job before it, has run.
   void wait(uint64_t number);
+  // Runs job `number` on the calling thread, unless it has run or is
+  // running, and returns whether it did; the helper then passes over it.
+  // Only for a job that needs none of the jobs before it to have run.
+  bool take_back(uint64_t number);
   // Returns once every job started has run.
   void wait() { wait(started_); }
 

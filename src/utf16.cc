@@ -151,7 +151,9 @@ bool Utf16Source::read_block(Block& block) {
 int Utf16Source::next_block() {
   handed_ = 0;
   if (turning_) {
-    helper_->wait(turn_number_);
+    // A helper still busy with the outputs' writes would keep the reader
+    // waiting for a block it can as well turn itself.
+    if (!helper_->take_back(turn_number_)) helper_->wait(turn_number_);
     turning_ = false;
     current_ ^= 1;
   } else {

@@ -45,8 +45,9 @@ class Utf16Source final : public ByteSource {
   ~Utf16Source() override;
 
   // From now on, each block is read by the caller and turned into the 8-bit
-  // form on `helper` while the caller takes the block before it. `helper`
-  // must outlive this source.
+  // form on `helper` while the caller takes the block before it, or by the
+  // caller when the helper has not begun it by then. `helper` must outlive
+  // this source.
   void turn_beside(HelperThread* helper);
   long long read(char* data, size_t capacity) override;
 
