@@ -17,46 +17,74 @@ constexpr size_t kWindow = 64 * 1024;
 
 }  // namespace
 
-CleanedCopy::CleanedCopy(ByteSource& input, ByteSink& cleaned)
-    : input_(input), writer_(cleaned) {
+CleanedCopy::CleanedCopy(ByteSource& input, Utf16Source& source,
+                         ByteSink& cleaned)
+    : input_(input), source_(source), writer_(cleaned) {
   windows_[0] = PageBuffer(kWindow + kPageSize);
+  source_.keep_raw_from(0);
 }
 
 void CleanedCopy::taken(const char* form, size_t size) {
   offset_ += utf16_size_of_form(form, size);
 }
 
+// Most bytes are still kept by the source, which read them a moment ago:
+// only the rest is read again.
 void CleanedCopy::copy(uint64_t from, uint64_t to) {
   while (from < to && !read_failed_ && !writer_.failed()) {
-    if ((from < window_from_ || from >= window_to_) && !read_window_at(from)) {
-      return;
+    const char* start;
+    size_t size = source_.kept_raw(from, to - from, &start);
+    if (size > 0) {
+      // So that the source can reuse what it keeps.
+      if (borrowed_since_send_ >= kWindow && !send(from)) return;
+    } else {
+      if ((from < window_from_ || from >= window_to_) &&
+          !read_window_at(from)) {
+        return;
+      }
+      size = static_cast<size_t>(std::min(to, window_to_) - from);
+      start = windows_[current_].data() + window_from_ % kPageSize +
+              static_cast<size_t>(from - window_from_);
     }
-    size_t size = static_cast<size_t>(std::min(to, window_to_) - from);
-    const char* start = windows_[current_].data() + window_from_ % kPageSize +
-                        static_cast<size_t>(from - window_from_);
     writer_.add_borrowed(std::string_view(start, size));
+    borrowed_since_send_ += size;
     from += size;
   }
 }
 
 void CleanedCopy::write_beside(HelperThread* helper) {
   writer_.write_beside(helper);
+  beside_ = true;
   for (PageBuffer& window : windows_) {
     if (window.data() == nullptr) window = PageBuffer(kWindow + kPageSize);
   }
 }
 
-// Reads the window from `offset` on, once what borrows from it is written.
-bool CleanedCopy::read_window_at(uint64_t offset) {
-  if (windows_[1].data() == nullptr) {
-    if (!writer_.flush()) return false;
-  } else {
-    // What borrows from the next window was handed over at the latest by
-    // the send() that came kWritesInFlight calls before this one, and so is
-    // written once this one has returned.
-    if (!writer_.send()) return false;
-    current_ = (current_ + 1) % std::size(windows_);
+// Hands what was borrowed, from in front of `borrowed_to`, to the writer.
+// Beside the caller, the writes handed over up to kWritesInFlight calls
+// before are then done, so what they borrowed need no longer be kept; else
+// everything is.
+bool CleanedCopy::send(uint64_t borrowed_to) {
+  if (!writer_.send()) return false;
+  borrowed_since_send_ = 0;
+  if (!beside_) {
+    source_.keep_raw_from(borrowed_to);
+    return true;
   }
+  uint64_t& oldest =
+      borrowed_to_at_send_[sends_++ % std::size(borrowed_to_at_send_)];
+  source_.keep_raw_from(oldest);
+  oldest = borrowed_to;
+  return true;
+}
+
+// Reads the window from `offset` on, once what borrows from it is written:
+// what borrows from the next window was handed over at the latest by the
+// send() kWritesInFlight calls before this one, or, not beside the caller,
+// by this one.
+bool CleanedCopy::read_window_at(uint64_t offset) {
+  if (!send(offset)) return false;
+  if (beside_) current_ = (current_ + 1) % std::size(windows_);
   size_t front = static_cast<size_t>(offset % kPageSize);
   long long got =
       input_.read_at(offset, windows_[current_].data() + front, kWindow);

@@ -16,7 +16,8 @@ bool EncodedStreams::open() {
   utf16_coordinates_ = std::make_unique<Utf16Sink>(
       coordinates_, encoding, has_byte_order_mark(peeked_.peeked(), encoding));
   if (peeked_.can_read_again()) {
-    cleaned_copy_ = std::make_unique<CleanedCopy>(peeked_, cleaned_);
+    cleaned_copy_ =
+        std::make_unique<CleanedCopy>(peeked_, *utf16_source_, cleaned_);
   } else {
     utf16_cleaned_ = std::make_unique<Utf16Sink>(cleaned_, encoding, false);
   }

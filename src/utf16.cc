@@ -132,18 +132,67 @@ bool Utf16Source::read_block(Block& block) {
   // Each read keeps its bytes' place within a page.
   size_t start = static_cast<size_t>(offset_ % kPageSize);
   if (start < carried_.size()) start += kPageSize;
-  char* first = block.raw.data() + start - carried_.size();
+  char* room = room_to_keep(offset_ - carried_.size());
+  if (room == nullptr) room = block.raw.data();
+  char* first = room + start - carried_.size();
   carried_.copy(first, carried_.size());
-  long long got = input_.read(block.raw.data() + start, kRawBlock);
-  if (got < 0) return false;
+  long long got = input_.read(room + start, kRawBlock);
+  if (got < 0) {
+    if (room != block.raw.data()) --kept_count_;
+    return false;
+  }
   offset_ += static_cast<uint64_t>(got);
   input_ended_ = got == 0;
   block.first = first;
   block.size = carried_.size() + static_cast<size_t>(got);
   block.at_end = input_ended_;
+  if (room != block.raw.data()) {
+    KeptBlock& kept = kept_[(oldest_kept_ + kept_count_ - 1) % kKeptBlocks];
+    kept.first = first;
+    kept.size = block.size;
+  }
   size_t odd = input_ended_ ? 0 : block.size % 2;
   carried_.assign(first + block.size - odd, odd);
   return true;
+}
+
+// Returns the buffer of a kept block for the bytes from `offset` on, which
+// become the newest kept, or null when keeping is off or every kept block
+// is still needed. A block is free once its bytes lie before keep_from_:
+// then its form has been handed out and taken, and what borrowed from it
+// is written.
+char* Utf16Source::room_to_keep(uint64_t offset) {
+  if (!keeping_) return nullptr;
+  if (kept_count_ == kKeptBlocks) {
+    const KeptBlock& oldest = kept_[oldest_kept_];
+    if (oldest.offset + oldest.size > keep_from_) return nullptr;
+    oldest_kept_ = (oldest_kept_ + 1) % kKeptBlocks;
+    --kept_count_;
+  }
+  KeptBlock& kept = kept_[(oldest_kept_ + kept_count_) % kKeptBlocks];
+  ++kept_count_;
+  if (kept.raw.data() == nullptr) kept.raw = PageBuffer(kRawBlock + kPageSize);
+  kept.offset = offset;
+  kept.size = 0;
+  return kept.raw.data();
+}
+
+void Utf16Source::keep_raw_from(uint64_t offset) {
+  keeping_ = true;
+  keep_from_ = std::max(keep_from_, offset);
+}
+
+size_t Utf16Source::kept_raw(uint64_t offset, size_t size,
+                             const char** data) const {
+  for (size_t i = 0; i < kept_count_; ++i) {
+    const KeptBlock& kept = kept_[(oldest_kept_ + i) % kKeptBlocks];
+    if (offset >= kept.offset && offset - kept.offset < kept.size) {
+      size_t at = static_cast<size_t>(offset - kept.offset);
+      *data = kept.first + at;
+      return std::min(size, kept.size - at);
+    }
+  }
+  return 0;
 }
 
 // Makes the next block of the form the current one. Returns 1, or 0 at

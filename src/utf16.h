@@ -51,12 +51,33 @@ class Utf16Source final : public ByteSource {
   void turn_beside(HelperThread* helper);
   long long read(char* data, size_t capacity) override;
 
+  // From now on, keeps the input's bytes it reads from `offset` on, as far
+  // as a few blocks allow, for kept_raw(); before the first call it keeps
+  // none. Bytes before `offset` are no longer needed. Never lower.
+  void keep_raw_from(uint64_t offset);
+  // Stores in `*data` where the input's bytes from `offset` on are kept, if
+  // they are, and returns how many of them, at most `size`; returns 0 when
+  // none are kept there. They stay as they are until keep_raw_from() is
+  // given an offset past them.
+  size_t kept_raw(uint64_t offset, size_t size, const char** data) const;
+
  private:
+  // Raw bytes kept for kept_raw(): a few blocks, oldest first from
+  // kept_[oldest_kept_] on, in a ring.
+  static constexpr size_t kKeptBlocks = 8;
+  struct KeptBlock {
+    PageBuffer raw;
+    const char* first = nullptr;  // [first, first + size) read, from
+    uint64_t offset = 0;          // this offset in the input on
+    size_t size = 0;
+  };
+
   struct Block {
     Block();
     bool little_endian = false;
-    PageBuffer raw;  // read from the input: [first, first + size)
-    const char* first = nullptr;
+    // Where the block is read when no kept block is free.
+    PageBuffer raw;
+    const char* first = nullptr;  // [first, first + size) read
     size_t size = 0;
     bool at_end = false;  // the last block: an odd last byte is turned
     std::unique_ptr<char[]> formed;
@@ -64,6 +85,7 @@ class Utf16Source final : public ByteSource {
   };
   static void turn(void* block);
   bool read_block(Block& block);
+  char* room_to_keep(uint64_t offset);
   int next_block();
 
   ByteSource& input_;
@@ -79,6 +101,12 @@ class Utf16Source final : public ByteSource {
   bool turning_ = false;
   uint64_t turn_number_ = 0;
   int read_ahead_error_ = 0;
+  // Kept bytes, once keep_raw_from() has been called.
+  bool keeping_ = false;
+  uint64_t keep_from_ = 0;
+  KeptBlock kept_[kKeptBlocks];
+  size_t oldest_kept_ = 0;
+  size_t kept_count_ = 0;
 };
 
 // Writes the 8-bit form it is given to `output` as UTF-16, first the
