@@ -12,6 +12,17 @@
 namespace placeharvest {
 namespace {
 
+// What the UTF-16 form, in the byte order given, of a text whose UTF-8
+// split is `twin` must give; `mark` when the text begins with a
+// byte-order mark.
+ReferenceSplit turned(const ReferenceSplit& twin, bool little, bool mark) {
+  ReferenceSplit expected = twin;
+  expected.coordinates = (mark ? utf16_bytes(u"\xfeff", little) : "") +
+                         utf16_bytes(units_of(twin.coordinates), little);
+  expected.cleaned = utf16_bytes(units_of(twin.cleaned), little);
+  return expected;
+}
+
 TEST(Utf16, SplitsAsTheSameTextInUtf8Does) {
   const std::string kTexts[] = {
       // CR LF; a name and a long note with a character beyond the BMP; a
@@ -48,11 +59,7 @@ TEST(Utf16, SplitsAsTheSameTextInUtf8Does) {
       Split twin = split(utf8);
       for (bool little : {true, false}) {
         std::string input = utf16_bytes(units_of(utf8), little);
-        ReferenceSplit expected = twin.outcome;
-        expected.coordinates =
-            (mark ? utf16_bytes(u"\xfeff", little) : "") +
-            utf16_bytes(units_of(twin.outcome.coordinates), little);
-        expected.cleaned = utf16_bytes(units_of(twin.outcome.cleaned), little);
+        ReferenceSplit expected = turned(twin.outcome, little, mark);
         for (size_t block_size : {size_t{1}, size_t{5}, kDefaultBlockSize}) {
           // A file's cleaned copy comes from its own bytes, a pipe's from
           // what the filter read.
@@ -69,6 +76,26 @@ TEST(Utf16, SplitsAsTheSameTextInUtf8Does) {
         }
       }
     }
+  }
+}
+
+// A file far longer than the blocks the source keeps for the cleaned copy,
+// written beside the reading: each kept block is taken again only once the
+// writes that borrow from it are done, and reads of odd sizes leave a byte
+// over from one block to the next.
+TEST(Utf16, CopiesALongFileFromTheBytesItKeeps) {
+  std::string text = "0 HEAD\n";
+  for (int i = 0; i < 4000; ++i) {
+    text += "0 @I" + std::to_string(i) +
+            "@ INDI\n1 NAME \xc3\x85sa /Str\xc3\xb6m/\n1 NOTE " +
+            std::string(i % 97, 'x') + "\n0 _PLAC Ume\xc3\xa5\n1 MAP\n";
+  }
+  text += "0 TRLR\n";
+  Split twin = split(text);
+  std::string input = utf16_bytes(units_of(text), true);
+  for (size_t piece : {SIZE_MAX, size_t{40001}}) {
+    Split got = split(input, {1024, piece, true});
+    EXPECT_EQ(got.outcome, turned(twin.outcome, true, false)) << piece;
   }
 }
 
