@@ -21,7 +21,6 @@ CleanedCopy::CleanedCopy(ByteSource& input, Utf16Source& source,
                          ByteSink& cleaned)
     : input_(input), source_(source), writer_(cleaned) {
   windows_[0] = PageBuffer(kWindow + kPageSize);
-  source_.keep_raw_from(0);
 }
 
 void CleanedCopy::taken(const char* form, size_t size) {
@@ -52,9 +51,12 @@ void CleanedCopy::copy(uint64_t from, uint64_t to) {
   }
 }
 
+// A file too small to go beside is read again: the blocks kept would cost
+// more fresh pages than the reads they save.
 void CleanedCopy::write_beside(HelperThread* helper) {
   writer_.write_beside(helper);
   beside_ = true;
+  source_.keep_raw_from(offset_);
   for (PageBuffer& window : windows_) {
     if (window.data() == nullptr) window = PageBuffer(kWindow + kPageSize);
   }
@@ -62,15 +64,11 @@ void CleanedCopy::write_beside(HelperThread* helper) {
 
 // Hands what was borrowed, from in front of `borrowed_to`, to the writer.
 // Beside the caller, the writes handed over up to kWritesInFlight calls
-// before are then done, so what they borrowed need no longer be kept; else
-// everything is.
+// before are then done, so what they borrowed need no longer be kept.
 bool CleanedCopy::send(uint64_t borrowed_to) {
   if (!writer_.send()) return false;
   borrowed_since_send_ = 0;
-  if (!beside_) {
-    source_.keep_raw_from(borrowed_to);
-    return true;
-  }
+  if (!beside_) return true;
   uint64_t& oldest =
       borrowed_to_at_send_[sends_++ % std::size(borrowed_to_at_send_)];
   source_.keep_raw_from(oldest);

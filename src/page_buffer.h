@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 namespace placeharvest {
 
@@ -24,6 +25,16 @@ class PageBuffer {
               (kPageSize -
                reinterpret_cast<uintptr_t>(storage_.get()) % kPageSize) %
                   kPageSize) {}
+
+  // A buffer moved from has no data.
+  PageBuffer(PageBuffer&& other) noexcept
+      : storage_(std::move(other.storage_)),
+        data_(std::exchange(other.data_, nullptr)) {}
+  PageBuffer& operator=(PageBuffer&& other) noexcept {
+    storage_ = std::move(other.storage_);
+    data_ = std::exchange(other.data_, nullptr);
+    return *this;
+  }
 
   char* data() const { return data_; }
 

@@ -163,14 +163,21 @@ bool Utf16Source::read_block(Block& block) {
 // is written.
 char* Utf16Source::room_to_keep(uint64_t offset) {
   if (!keeping_) return nullptr;
-  if (kept_count_ == kKeptBlocks) {
-    const KeptBlock& oldest = kept_[oldest_kept_];
-    if (oldest.offset + oldest.size > keep_from_) return nullptr;
+  // The oldest block's buffer is taken again as soon as it is free: a
+  // fresh one costs its pages' first touches, which a small file does not
+  // earn back.
+  PageBuffer freed;
+  const KeptBlock& oldest = kept_[oldest_kept_];
+  if (kept_count_ > 0 && oldest.offset + oldest.size <= keep_from_) {
+    freed = std::move(kept_[oldest_kept_].raw);
     oldest_kept_ = (oldest_kept_ + 1) % kKeptBlocks;
     --kept_count_;
+  } else if (kept_count_ == kKeptBlocks) {
+    return nullptr;
   }
   KeptBlock& kept = kept_[(oldest_kept_ + kept_count_) % kKeptBlocks];
   ++kept_count_;
+  if (freed.data() != nullptr) kept.raw = std::move(freed);
   if (kept.raw.data() == nullptr) kept.raw = PageBuffer(kRawBlock + kPageSize);
   kept.offset = offset;
   kept.size = 0;
