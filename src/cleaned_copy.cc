@@ -10,7 +10,8 @@
 namespace placeharvest {
 namespace {
 
-// The input is read again this much at a time: the ranges between place
+// The input is read again this much at a time, and bytes the source keeps
+// are handed to the writer this much at a time: the ranges between place
 // records are short, and a read or a write of each would cost more than
 // the bytes.
 constexpr size_t kWindow = 64 * 1024;

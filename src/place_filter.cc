@@ -40,10 +40,10 @@ class Extractor {
   ExtractResult run();
 
  private:
-  // Spans still to be written, and the record being read, may point into
-  // the finder's buffer.
   static_assert(SpanWriter::kWritesInFlight <= InputBuffer::kMovesLeftBehind,
                 "the bytes a write beside borrows stay until it is done");
+  // Spans still to be written, and the record being read, may point into
+  // the finder's buffer.
   bool before_move() {
     records_.keep_text();
     if (!writing_beside_ &&

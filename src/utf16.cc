@@ -132,13 +132,13 @@ bool Utf16Source::read_block(Block& block) {
   // Each read keeps its bytes' place within a page.
   size_t start = static_cast<size_t>(offset_ % kPageSize);
   if (start < carried_.size()) start += kPageSize;
-  char* room = room_to_keep(offset_ - carried_.size());
-  if (room == nullptr) room = block.raw.data();
+  char* kept_room = room_to_keep(offset_ - carried_.size());
+  char* room = kept_room != nullptr ? kept_room : block.raw.data();
   char* first = room + start - carried_.size();
   carried_.copy(first, carried_.size());
   long long got = input_.read(room + start, kRawBlock);
   if (got < 0) {
-    if (room != block.raw.data()) --kept_count_;
+    if (kept_room != nullptr) --kept_count_;
     return false;
   }
   offset_ += static_cast<uint64_t>(got);
@@ -146,7 +146,7 @@ bool Utf16Source::read_block(Block& block) {
   block.first = first;
   block.size = carried_.size() + static_cast<size_t>(got);
   block.at_end = input_ended_;
-  if (room != block.raw.data()) {
+  if (kept_room != nullptr) {
     KeptBlock& kept = kept_[(oldest_kept_ + kept_count_ - 1) % kKeptBlocks];
     kept.first = first;
     kept.size = block.size;

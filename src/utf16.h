@@ -51,9 +51,10 @@ class Utf16Source final : public ByteSource {
   void turn_beside(HelperThread* helper);
   long long read(char* data, size_t capacity) override;
 
-  // From now on, keeps the input's bytes it reads from `offset` on, as far
-  // as a few blocks allow, for kept_raw(); before the first call it keeps
-  // none. Bytes before `offset` are no longer needed. Never lower.
+  // From now on, keeps the input's bytes it reads, as far as a few blocks
+  // allow, for kept_raw(); before the first call it keeps none. Bytes
+  // before `offset` are no longer needed; an offset below one given before
+  // changes nothing.
   void keep_raw_from(uint64_t offset);
   // Stores in `*data` where the input's bytes from `offset` on are kept, if
   // they are, and returns how many of them, at most `size`; returns 0 when
