@@ -2,8 +2,9 @@
 // The first two bytes choose how the rest reaches the filter: the block size
 // (1 to 64 bytes, or the default); whether it is read in whole blocks, read
 // in pieces of a few bytes as from a pipe, or read as a file that can be
-// read again to count lines; how many spans the outputs take a write; and
-// whether the rest is taken as bytes or stands for UTF-16 text.
+// read again to count lines, and whose size is known in advance or not; how
+// many spans the outputs take a write; and whether the rest is taken as
+// bytes or stands for UTF-16 text.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input = utf16_bytes(units, encoding == 2) + odd;
   }
 
-  StringSource source(input, piece, SIZE_MAX, mode == 2);
+  bool size_known = data[0] / 64 != 1;
+  StringSource source(input, piece, SIZE_MAX, mode == 2, size_known);
   StringSink coordinates(SIZE_MAX, max_spans);
   StringSink cleaned(SIZE_MAX, max_spans);
   ReferenceSplit expected = reference_split_file(input);

@@ -33,6 +33,11 @@ class ByteSource {
     (void)offset, (void)data, (void)capacity;
     return -1;
   }
+  // How many bytes read() is expected to give in all, when that is known
+  // before reading (a regular file's size when it was opened), else 0.
+  // Only a hint for how to go about reading: the input may yet turn out
+  // longer or shorter.
+  virtual uint64_t expected_size() const { return 0; }
 };
 
 class ByteSink {

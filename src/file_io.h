@@ -68,6 +68,9 @@ class InputFile final : public ByteSource {
   // A regular file can be read again; a pipe or a device cannot.
   bool can_read_again() const override;
   long long read_at(uint64_t offset, char* data, size_t capacity) override;
+  uint64_t expected_size() const override {
+    return regular_ ? opened_.size : 0;
+  }
   // The file as it is now, and as it was when opened.
   FileIdentity identity() const;
   const FileIdentity& identity_when_opened() const { return opened_; }

@@ -24,9 +24,8 @@ class Extractor {
       : checkpoints_(checkpoints),
         streams_(streams),
         helper_(helper),
-        read_before_writing_beside_(std::min<uint64_t>(
-            kReadBeforeWritingBeside,
-            uint64_t{kMostBlocksBeforeWritingBeside} * block_size)),
+        read_before_writing_beside_(read_before_writing_beside(
+            streams.source().expected_size(), block_size)),
         coordinates_(streams.coordinates()),
         cleaned_(streams.cleaned()),
         cleaned_copy_(streams.cleaned_copy()),
@@ -77,6 +76,19 @@ class Extractor {
   // the tests and the fuzzer, go beside after 80 blocks.
   static constexpr uint64_t kReadBeforeWritingBeside = 10 << 20;
   static constexpr size_t kMostBlocksBeforeWritingBeside = 80;
+  // An input expected to be half as large again is written beside from
+  // its first block: the thread and the buffers beside are paid for either
+  // way, and the blocks before the switch are then written beside too,
+  // without buffers of their own (up to a tenth of the time on a 100 MB
+  // tree). Just past the switch, writing beside from the start costs more
+  // than it saves.
+  static uint64_t read_before_writing_beside(uint64_t expected_size,
+                                             size_t block_size) {
+    uint64_t switch_at = std::min<uint64_t>(
+        kReadBeforeWritingBeside,
+        uint64_t{kMostBlocksBeforeWritingBeside} * block_size);
+    return expected_size > switch_at + switch_at / 2 ? 0 : switch_at;
+  }
 
   const RunCheckpoints& checkpoints_;
   EncodedStreams& streams_;

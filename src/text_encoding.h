@@ -42,6 +42,7 @@ class PeekedSource final : public ByteSource {
   long long read_at(uint64_t offset, char* data, size_t capacity) override {
     return input_.read_at(offset, data, capacity);
   }
+  uint64_t expected_size() const override { return input_.expected_size(); }
 
  private:
   ByteSource& input_;

@@ -18,6 +18,7 @@ struct SplitOptions {
   size_t piece = SIZE_MAX;      // the most one read gives, as from a pipe
   bool can_read_again = false;  // a file, whose lines are counted at the end
   size_t max_spans = 1024;      // the spans one write takes
+  bool size_known = true;       // whether a file tells its size in advance
   RunCheckpoints checkpoints = {};
 };
 
@@ -27,7 +28,8 @@ struct Split {
 };
 
 inline Split split(const std::string& input, const SplitOptions& options = {}) {
-  StringSource source(input, options.piece, SIZE_MAX, options.can_read_again);
+  StringSource source(input, options.piece, SIZE_MAX, options.can_read_again,
+                      options.size_known);
   StringSink coordinates(SIZE_MAX, options.max_spans);
   StringSink cleaned(SIZE_MAX, options.max_spans);
   Split got;

@@ -15,18 +15,24 @@ namespace placeharvest {
 
 // Hands out the input in pieces of at most `piece` bytes, as a pipe does;
 // fails with EIO once `fail_after` bytes have been handed out. A source
-// that can be read again acts as a regular file does.
+// that can be read again acts as a regular file does, and tells its size
+// unless `size_known` is false, as for a file that grew after it was
+// opened.
 class StringSource : public ByteSource {
  public:
   explicit StringSource(std::string text, size_t piece = SIZE_MAX,
                         size_t fail_after = SIZE_MAX,
-                        bool can_read_again = false)
+                        bool can_read_again = false, bool size_known = true)
       : text_(std::move(text)),
         piece_(piece),
         fail_after_(fail_after),
-        can_read_again_(can_read_again) {}
+        can_read_again_(can_read_again),
+        size_known_(size_known) {}
 
   bool can_read_again() const override { return can_read_again_; }
+  uint64_t expected_size() const override {
+    return can_read_again_ && size_known_ ? text_.size() : 0;
+  }
 
   long long read(char* data, size_t capacity) override {
     long long count = read_at(position_, data, capacity);
@@ -51,6 +57,7 @@ class StringSource : public ByteSource {
   size_t piece_;
   size_t fail_after_;
   bool can_read_again_;
+  bool size_known_;
   size_t position_ = 0;
 };
 

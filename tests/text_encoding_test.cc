@@ -93,9 +93,14 @@ TEST(Utf16, CopiesALongFileFromTheBytesItKeeps) {
   text += "0 TRLR\n";
   Split twin = split(text);
   std::string input = utf16_bytes(units_of(text), true);
+  // Written beside from the start, or from part of the way in, when the
+  // file's size is not known in advance.
   for (size_t piece : {SIZE_MAX, size_t{40001}}) {
-    Split got = split(input, {1024, piece, true});
-    EXPECT_EQ(got.outcome, turned(twin.outcome, true, false)) << piece;
+    for (bool size_known : {true, false}) {
+      Split got = split(input, {1024, piece, true, 1024, size_known});
+      EXPECT_EQ(got.outcome, turned(twin.outcome, true, false))
+          << piece << " " << size_known;
+    }
   }
 }
 
