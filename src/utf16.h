@@ -52,9 +52,7 @@ class Utf16Source final : public ByteSource {
   long long read(char* data, size_t capacity) override;
   // At least half the input's: each code unit is one byte of the form or
   // more.
-  uint64_t expected_size() const override {
-    return input_.expected_size() / 2;
-  }
+  uint64_t expected_size() const override { return input_.expected_size() / 2; }
 
   // From now on, keeps the input's bytes it reads, as far as a few blocks
   // allow, for kept_raw(); before the first call it keeps none. Bytes
