@@ -50,8 +50,8 @@ class Utf16Source final : public ByteSource {
   // this source.
   void turn_beside(HelperThread* helper);
   long long read(char* data, size_t capacity) override;
-  // At least half the input's: each code unit is one byte of the form or
-  // more.
+  // Half the input's, about the least the form can take: each code unit
+  // but a byte-order mark becomes one byte of it or more.
   uint64_t expected_size() const override { return input_.expected_size() / 2; }
 
   // From now on, keeps the input's bytes it reads, as far as a few blocks
