@@ -132,13 +132,13 @@ bool Utf16Source::read_block(Block& block) {
   // Each read keeps its bytes' place within a page.
   size_t start = static_cast<size_t>(offset_ % kPageSize);
   if (start < carried_.size()) start += kPageSize;
-  char* kept_room = room_to_keep(offset_ - carried_.size());
-  char* room = kept_room != nullptr ? kept_room : block.raw.data();
+  KeptBlock* kept = next_kept_block(offset_ - carried_.size());
+  char* room = kept != nullptr ? kept->raw.data() : block.raw.data();
   char* first = room + start - carried_.size();
   carried_.copy(first, carried_.size());
   long long got = input_.read(room + start, kRawBlock);
   if (got < 0) {
-    if (kept_room != nullptr) --kept_count_;
+    if (kept != nullptr) --kept_count_;
     return false;
   }
   offset_ += static_cast<uint64_t>(got);
@@ -146,22 +146,21 @@ bool Utf16Source::read_block(Block& block) {
   block.first = first;
   block.size = carried_.size() + static_cast<size_t>(got);
   block.at_end = input_ended_;
-  if (kept_room != nullptr) {
-    KeptBlock& kept = kept_[(oldest_kept_ + kept_count_ - 1) % kKeptBlocks];
-    kept.first = first;
-    kept.size = block.size;
+  if (kept != nullptr) {
+    kept->first = first;
+    kept->size = block.size;
   }
   size_t odd = input_ended_ ? 0 : block.size % 2;
   carried_.assign(first + block.size - odd, odd);
   return true;
 }
 
-// Returns the buffer of a kept block for the bytes from `offset` on, which
-// become the newest kept, or null when keeping is off or every kept block
-// is still needed. A block is free once its bytes lie before keep_from_:
+// Returns the newest kept block, made for the bytes from `offset` on, with
+// a buffer to read them into, or null when keeping is off or every kept
+// block is still needed. A block is free once its bytes lie before keep_from_:
 // then its form has been handed out and taken, and what borrowed from it
 // is written.
-char* Utf16Source::room_to_keep(uint64_t offset) {
+Utf16Source::KeptBlock* Utf16Source::next_kept_block(uint64_t offset) {
   if (!keeping_) return nullptr;
   // The oldest block's buffer is taken again as soon as it is free: a
   // fresh one costs its pages' first touches, which a small file does not
@@ -181,7 +180,7 @@ char* Utf16Source::room_to_keep(uint64_t offset) {
   if (kept.raw.data() == nullptr) kept.raw = PageBuffer(kRawBlock + kPageSize);
   kept.offset = offset;
   kept.size = 0;
-  return kept.raw.data();
+  return &kept;
 }
 
 void Utf16Source::keep_raw_from(uint64_t offset) {

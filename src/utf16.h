@@ -89,7 +89,7 @@ class Utf16Source final : public ByteSource {
   };
   static void turn(void* block);
   bool read_block(Block& block);
-  char* room_to_keep(uint64_t offset);
+  KeptBlock* next_kept_block(uint64_t offset);
   int next_block();
 
   ByteSource& input_;
