@@ -21,7 +21,7 @@ constexpr size_t kWindow = 64 * 1024;
 CleanedCopy::CleanedCopy(ByteSource& input, Utf16Source& source,
                          ByteSink& cleaned)
     : input_(input), source_(source), writer_(cleaned) {
-  windows_[0] = PageBuffer(kWindow + kPageSize);
+  source_.keep_raw_from(0);
 }
 
 void CleanedCopy::taken(const char* form, size_t size) {
@@ -52,24 +52,22 @@ void CleanedCopy::copy(uint64_t from, uint64_t to) {
   }
 }
 
-// A file too small to go beside is read again: the blocks kept would cost
-// more fresh pages than the reads they save.
 void CleanedCopy::write_beside(HelperThread* helper) {
   writer_.write_beside(helper);
   beside_ = true;
-  source_.keep_raw_from(offset_);
-  for (PageBuffer& window : windows_) {
-    if (window.data() == nullptr) window = PageBuffer(kWindow + kPageSize);
-  }
 }
 
 // Hands what was borrowed, from in front of `borrowed_to`, to the writer.
-// Beside the caller, the writes handed over up to kWritesInFlight calls
-// before are then done, so what they borrowed need no longer be kept.
+// What a write borrowed need no longer be kept once it is done: at once
+// on the caller's thread; beside it, kWritesInFlight calls later. Reading
+// the file again instead took a 10 MB tree in UTF-16 1.06 times as long.
 bool CleanedCopy::send(uint64_t borrowed_to) {
   if (!writer_.send()) return false;
   borrowed_since_send_ = 0;
-  if (!beside_) return true;
+  if (!beside_) {
+    source_.keep_raw_from(borrowed_to);
+    return true;
+  }
   uint64_t& oldest =
       borrowed_to_at_send_[sends_++ % std::size(borrowed_to_at_send_)];
   source_.keep_raw_from(oldest);
@@ -84,6 +82,10 @@ bool CleanedCopy::send(uint64_t borrowed_to) {
 bool CleanedCopy::read_window_at(uint64_t offset) {
   if (!send(offset)) return false;
   if (beside_) current_ = (current_ + 1) % std::size(windows_);
+  // Most files never need one.
+  if (windows_[current_].data() == nullptr) {
+    windows_[current_] = PageBuffer(kWindow + kPageSize);
+  }
   size_t front = static_cast<size_t>(offset % kPageSize);
   long long got =
       input_.read_at(offset, windows_[current_].data() + front, kWindow);

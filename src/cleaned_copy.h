@@ -20,8 +20,8 @@ namespace placeharvest {
 class CleanedCopy final : public TakenBytes {
  public:
   // `input` is the UTF-16 input, which can be read again, and `source` its
-  // 8-bit form, which keeps the bytes it reads for this copy once it is
-  // written beside; `cleaned` the cleaned file.
+  // 8-bit form, which from now on keeps the bytes it reads for this copy;
+  // `cleaned` the cleaned file.
   CleanedCopy(ByteSource& input, Utf16Source& source, ByteSink& cleaned);
 
   // Told of each piece of the form taken, whole sequences.

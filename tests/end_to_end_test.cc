@@ -438,6 +438,10 @@ TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
   const std::string input = big_input();
   // Its line number is counted by reading the file again.
   const std::string cut_short = input + "0 _PLAC Ystad\n";
+  // A line too long for what the program keeps of a UTF-16 file as it
+  // reads, so that its cleaned copy reads the file again.
+  const std::string long_note =
+      input + "0 @N0@ NOTE " + std::string(400 * 1024, 'x') + "\n";
   const std::string earlier_coordinates = "2 PLAC Old\n0 TLR\n";
   const std::string earlier_cleaned = "0 HEAD\n0 TRLR\n";
   const std::string no_space = ": cannot write: No space left on device\n";
@@ -466,8 +470,8 @@ TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
       {"big.ged:read:3", "PlaceHarvest: big.ged" + cannot_read},
       {"cut.ged:read-again:1", "PlaceHarvest: cut.ged" + cannot_read, false,
        "\"$PLACEHARVEST\" cut.ged c.ged r.ged"},
-      // The cleaned file of a UTF-16 file too small to be written beside is
-      // copied by reading it again.
+      // The cleaned file of a UTF-16 file is copied by reading it again
+      // where the bytes read first are no longer kept.
       {"u16.ged:read-again:1", "PlaceHarvest: u16.ged" + cannot_read, false,
        "\"$PLACEHARVEST\" u16.ged c.ged r.ged"},
       {"/dev/stdin:read:3", "PlaceHarvest: /dev/stdin" + cannot_read, false,
@@ -497,8 +501,8 @@ TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
   for (const Case& c : cases) {
     write_file(path("big.ged"), input);
     write_file(path("cut.ged"), cut_short);
-    write_file(path("u16.ged"),
-               placeharvest::utf16_bytes(placeharvest::units_of(input), true));
+    write_file(path("u16.ged"), placeharvest::utf16_bytes(
+                                    placeharvest::units_of(long_note), true));
     write_file(path("c.ged"), earlier_coordinates);
     write_file(path("r.ged"), earlier_cleaned);
     std::vector<std::string> environment = {
