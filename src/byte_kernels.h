@@ -2,9 +2,10 @@
 // namespace plain, which states what it does and runs where SSE2 is missing
 // (PLACEHARVEST_PORTABLE, the 32-bit Windows build, WebAssembly), and a
 // version that looks at 16 bytes at a time with SSE2; the names outside
-// namespace plain are the ones to call. narrow_below_0x800 also has a
-// version with SSSE3's byte shuffle, taken where the processor has it. A
-// test holds each version to the plain one on every build.
+// namespace plain are the ones to call. narrow_below_0x800 also has
+// versions with SSSE3's byte shuffle and with AVX2, the widest taken that
+// the processor has. A test holds each version to the plain one on every
+// build.
 #ifndef PLACEHARVEST_BYTE_KERNELS_H_
 #define PLACEHARVEST_BYTE_KERNELS_H_
 
@@ -15,6 +16,7 @@
 #if defined(__SSE2__) && !defined(PLACEHARVEST_PORTABLE)
 #define PLACEHARVEST_SSE2 1
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <tmmintrin.h>
 #endif
 
@@ -303,14 +305,76 @@ __attribute__((target("ssse3"))) inline size_t narrow_below_0x800_shuffled(
   return i;
 }
 
+// narrow_below_0x800 with AVX2: sixteen units at a time, put_shuffled()'s
+// steps on both halves of a 32-byte register at once.
+__attribute__((target("avx2"))) inline size_t narrow_below_0x800_wide(
+    const unsigned char* in, size_t units, bool little_endian, char* out,
+    size_t* stored) {
+  const __m256i above_two_bytes = _mm256_set1_epi16(static_cast<short>(0xF800));
+  const __m256i last_ascii = _mm256_set1_epi16(0x7F);
+  const __m256i low_six = _mm256_set1_epi16(0x3F);
+  const __m256i marks = _mm256_set1_epi16(static_cast<short>(0x80C0));
+  char* put = out;
+  size_t i = 0;
+  for (; i + 16 <= units; i += 16) {
+    __m256i lanes =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 2 * i));
+    if (!little_endian) {
+      lanes = _mm256_or_si256(_mm256_slli_epi16(lanes, 8),
+                              _mm256_srli_epi16(lanes, 8));
+    }
+    // A unit from 0x800 up is left to the plain loop below, which stops
+    // at it.
+    if (!_mm256_testz_si256(lanes, above_two_bytes)) break;
+    __m256i two = _mm256_cmpgt_epi16(lanes, last_ascii);
+    __m256i pair = _mm256_or_si256(
+        _mm256_or_si256(_mm256_srli_epi16(lanes, 6),
+                        _mm256_slli_epi16(_mm256_and_si256(lanes, low_six), 8)),
+        marks);
+    __m256i formed = _mm256_blendv_epi8(lanes, pair, two);
+    // Packed within each half: the first half's set in bits 0 to 7, the
+    // second's in bits 16 to 23.
+    unsigned sets = static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_packs_epi16(two, _mm256_setzero_si256())));
+    unsigned first_set = sets & 0xFF;
+    unsigned second_set = sets >> 16 & 0xFF;
+    __m256i shuffle = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(
+            kTwoByteShuffles.shuffles[first_set]))),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(
+            kTwoByteShuffles.shuffles[second_set])),
+        1);
+    __m256i shuffled = _mm256_shuffle_epi8(formed, shuffle);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(put),
+                     _mm256_castsi256_si128(shuffled));
+    put += kTwoByteShuffles.sizes[first_set];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(put),
+                     _mm256_extracti128_si256(shuffled, 1));
+    put += kTwoByteShuffles.sizes[second_set];
+  }
+  size_t rest = 0;
+  i += plain::narrow_below_0x800(in + 2 * i, units - i, little_endian, put,
+                                 &rest);
+  *stored = static_cast<size_t>(put - out) + rest;
+  return i;
+}
+
 inline bool has_byte_shuffle() {
   static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+inline bool has_wide_vectors() {
+  static const bool has = __builtin_cpu_supports("avx2");
   return has;
 }
 
 inline size_t narrow_below_0x800(const unsigned char* in, size_t units,
                                  bool little_endian, char* out,
                                  size_t* stored) {
+  if (has_wide_vectors()) {
+    return narrow_below_0x800_wide(in, units, little_endian, out, stored);
+  }
   if (has_byte_shuffle()) {
     return narrow_below_0x800_shuffled(in, units, little_endian, out, stored);
   }

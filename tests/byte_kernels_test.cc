@@ -70,6 +70,7 @@ TEST(ByteKernels, NarrowBelow0x800AgreesWithItsPlainTwin) {
 #if defined(PLACEHARVEST_SSE2)
   versions.push_back(narrow_below_0x800_one_by_one);
   if (has_byte_shuffle()) versions.push_back(narrow_below_0x800_shuffled);
+  if (has_wide_vectors()) versions.push_back(narrow_below_0x800_wide);
 #endif
   for (int round = 0; round < 2000; ++round) {
     size_t units = random() % 100;
