@@ -28,7 +28,9 @@ unsigned char byte_at(std::string_view text, size_t i) {
 }
 
 // The most bytes the 8-bit form of `raw_size` bytes of UTF-16 takes.
-size_t form_room(size_t raw_size) { return raw_size / 2 * 3 + 3; }
+constexpr size_t form_room(size_t raw_size) { return raw_size / 2 * 3 + 3; }
+// A block's, with the odd byte carried from the read before.
+constexpr size_t kFormRoom = form_room(kRawBlock + 1);
 
 // Stores at `out` the 8-bit form of the whole code units in `raw`, and of
 // an odd last byte when `raw` is the file's end; returns its size.
@@ -105,7 +107,7 @@ uint64_t utf16_size_of_form(const char* form, size_t size) {
 }
 
 Utf16Source::Block::Block()
-    : raw(kRawBlock + kPageSize), formed(new char[form_room(kRawBlock + 1)]) {}
+    : raw(kRawBlock + kPageSize), formed(new char[kFormRoom]) {}
 
 Utf16Source::Utf16Source(ByteSource& input, Encoding encoding) : input_(input) {
   for (Block& block : blocks_) {
@@ -201,6 +203,21 @@ size_t Utf16Source::kept_raw(uint64_t offset, size_t size,
   return 0;
 }
 
+// On the caller's thread, a block whose form fits the caller's room is
+// turned straight into it, which saves copying it there.
+long long Utf16Source::read_formed(char* data) {
+  Block& block = blocks_[current_];
+  block.formed_size = handed_ = 0;
+  while (!input_ended_) {
+    if (!read_block(block)) return -1;
+    size_t size = form(std::string_view(block.first, block.size),
+                       block.little_endian, block.at_end, data);
+    // A block of one odd byte, carried to the next, forms nothing.
+    if (size > 0) return static_cast<long long>(size);
+  }
+  return 0;
+}
+
 // Makes the next block of the form the current one. Returns 1, or 0 at
 // the input's end, or -1 on a read error with errno set.
 int Utf16Source::next_block() {
@@ -236,6 +253,7 @@ int Utf16Source::next_block() {
 
 long long Utf16Source::read(char* data, size_t capacity) {
   while (handed_ == blocks_[current_].formed_size) {
+    if (helper_ == nullptr && capacity >= kFormRoom) return read_formed(data);
     int next = next_block();
     if (next <= 0) return next;
   }

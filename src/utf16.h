@@ -89,6 +89,7 @@ class Utf16Source final : public ByteSource {
   };
   static void turn(void* block);
   bool read_block(Block& block);
+  long long read_formed(char* data);
   KeptBlock* next_kept_block(uint64_t offset);
   int next_block();
 
