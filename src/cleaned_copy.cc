@@ -15,6 +15,12 @@ namespace {
 // records are short, and a read or a write of each would cost more than
 // the bytes.
 constexpr size_t kWindow = 64 * 1024;
+// Beside the caller, kept bytes are handed over this much at a time: the
+// helper writes the whole cleaned file, and fewer, larger writes keep it
+// less busy. 256 KiB took a 100 MB tree in UTF-16 0.93 to 0.97 times as
+// long as 64 KiB; 512 KiB, with the more blocks kept that it needs, 1.04
+// to 1.07 times.
+constexpr size_t kSendBeside = 256 * 1024;
 
 }  // namespace
 
@@ -36,7 +42,8 @@ void CleanedCopy::copy(uint64_t from, uint64_t to) {
     size_t size = source_.kept_raw(from, to - from, &start);
     if (size > 0) {
       // So that the source can reuse what it keeps.
-      if (borrowed_since_send_ >= kWindow && !send(from)) return;
+      size_t send_at = beside_ ? kSendBeside : kWindow;
+      if (borrowed_since_send_ >= send_at && !send(from)) return;
     } else {
       if ((from < window_from_ || from >= window_to_) &&
           !read_window_at(from)) {

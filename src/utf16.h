@@ -67,8 +67,10 @@ class Utf16Source final : public ByteSource {
 
  private:
   // Raw bytes kept for kept_raw(): a few blocks, oldest first from
-  // kept_[oldest_kept_] on, in a ring.
-  static constexpr size_t kKeptBlocks = 8;
+  // kept_[oldest_kept_] on, in a ring. Beside the caller, the cleaned copy
+  // borrows from up to three sends of 256 KiB (two in flight), besides the
+  // blocks being read and turned.
+  static constexpr size_t kKeptBlocks = 16;
   struct KeptBlock {
     PageBuffer raw;
     const char* first = nullptr;  // [first, first + size) read, from

@@ -441,7 +441,7 @@ TEST_F(EndToEnd, ReportsEveryFailureBelowItAndLeavesTheInputAlone) {
   // A line too long for what the program keeps of a UTF-16 file as it
   // reads, so that its cleaned copy reads the file again.
   const std::string long_note =
-      input + "0 @N0@ NOTE " + std::string(400 * 1024, 'x') + "\n";
+      input + "0 @N0@ NOTE " + std::string(640 * 1024, 'x') + "\n";
   const std::string earlier_coordinates = "2 PLAC Old\n0 TLR\n";
   const std::string earlier_cleaned = "0 HEAD\n0 TRLR\n";
   const std::string no_space = ": cannot write: No space left on device\n";

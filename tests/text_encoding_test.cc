@@ -85,7 +85,7 @@ TEST(Utf16, SplitsAsTheSameTextInUtf8Does) {
 // over from one block to the next.
 TEST(Utf16, CopiesALongFileFromTheBytesItKeeps) {
   std::string text = "0 HEAD\n";
-  for (int i = 0; i < 4000; ++i) {
+  for (int i = 0; i < 10000; ++i) {
     text += "0 @I" + std::to_string(i) +
             "@ INDI\n1 NAME \xc3\x85sa /Str\xc3\xb6m/\n1 NOTE " +
             std::string(i % 97, 'x') + "\n0 _PLAC Ume\xc3\xa5\n1 MAP\n";
