@@ -121,11 +121,13 @@ Utf16Source::~Utf16Source() {
 
 void Utf16Source::turn_beside(HelperThread* helper) { helper_ = helper; }
 
+size_t Utf16Source::Block::form_into(char* out) const {
+  return form(std::string_view(first, size), little_endian, at_end, out);
+}
+
 void Utf16Source::turn(void* context) {
   Block& block = *static_cast<Block*>(context);
-  block.formed_size =
-      form(std::string_view(block.first, block.size), block.little_endian,
-           block.at_end, block.formed.get());
+  block.formed_size = block.form_into(block.formed.get());
 }
 
 // Reads the input's next bytes into `block`, behind the odd byte of the
@@ -210,8 +212,7 @@ long long Utf16Source::read_formed(char* data) {
   block.formed_size = handed_ = 0;
   while (!input_ended_) {
     if (!read_block(block)) return -1;
-    size_t size = form(std::string_view(block.first, block.size),
-                       block.little_endian, block.at_end, data);
+    size_t size = block.form_into(data);
     // A block of one odd byte, carried to the next, forms nothing.
     if (size > 0) return static_cast<long long>(size);
   }

@@ -68,8 +68,9 @@ class Utf16Source final : public ByteSource {
  private:
   // Raw bytes kept for kept_raw(): a few blocks, oldest first from
   // kept_[oldest_kept_] on, in a ring. Beside the caller, the cleaned copy
-  // borrows from up to three sends of 256 KiB (two in flight), besides the
-  // blocks being read and turned.
+  // borrows from up to three of its sends beside (kSendBeside in
+  // cleaned_copy.cc; two in flight), besides the blocks being read and
+  // turned.
   static constexpr size_t kKeptBlocks = 16;
   struct KeptBlock {
     PageBuffer raw;
@@ -80,6 +81,8 @@ class Utf16Source final : public ByteSource {
 
   struct Block {
     Block();
+    // Stores at `out` the form of what was read; returns its size.
+    size_t form_into(char* out) const;
     bool little_endian = false;
     // Where the block is read when no kept block is free.
     PageBuffer raw;
