@@ -123,6 +123,12 @@ void HelperThread::wait(uint64_t number) {
       &thread_->caller_sleeps);
 }
 
+void HelperThread::finish(uint64_t number) {
+  if (!take_back(number)) wait(number);
+}
+
+// Runs job `number` on the calling thread, unless it has run or is
+// running, and returns whether it did.
 bool HelperThread::take_back(uint64_t number) {
   // Once a job has run, its slot may be a later job's; until then it is
   // its own, since only this thread starts jobs.

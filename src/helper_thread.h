@@ -8,11 +8,12 @@
 namespace placeharvest {
 
 // Runs jobs in the order they are started, beside the calling thread, but
-// for those the caller takes back to run itself (take_back). Where
+// for those the caller takes back to run itself (finish). Where
 // the platform has no threads, or none can be started (a limit on memory or
 // on processes), start() runs the job itself before it returns; callers
 // cannot tell the difference but by the time taken. Signals are never
-// delivered to the helper. Only one thread may call start() and wait().
+// delivered to the helper. Only one thread may call start(), wait() and
+// finish().
 class HelperThread {
  public:
   using Job = void (*)(void* context);
@@ -28,14 +29,17 @@ class HelperThread {
   uint64_t start(Job job, void* context);
   // Returns once job `number`, and every job before it, has run.
   void wait(uint64_t number);
-  // Runs job `number` on the calling thread, unless it has run or is
-  // running, and returns whether it did; the helper then passes over it.
-  // Only for a job that needs none of the jobs before it to have run.
-  bool take_back(uint64_t number);
+  // Returns once job `number` has run: on the calling thread, unless the
+  // helper has begun it by then, so that a helper busy with the jobs
+  // before it never keeps the caller waiting; the helper then passes over
+  // it. Only for a job that needs none of the jobs before it to have run.
+  void finish(uint64_t number);
   // Returns once every job started has run.
   void wait() { wait(started_); }
 
  private:
+  bool take_back(uint64_t number);
+
   struct Thread;
   Thread* thread_ = nullptr;
   bool tried_ = false;

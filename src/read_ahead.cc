@@ -64,9 +64,7 @@ void ReadAhead::next_block() {
 
 void ReadAhead::finish_read_ahead() {
   if (!read_in_flight_) return;
-  // A helper still busy with the outputs' writes would keep the caller
-  // waiting for a read it can as well make itself.
-  if (!helper_->take_back(read_number_)) helper_->wait(read_number_);
+  helper_->finish(read_number_);
   read_in_flight_ = false;
 }
 

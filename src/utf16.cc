@@ -224,9 +224,7 @@ long long Utf16Source::read_formed(char* data) {
 int Utf16Source::next_block() {
   handed_ = 0;
   if (turning_) {
-    // A helper still busy with the outputs' writes would keep the reader
-    // waiting for a block it can as well turn itself.
-    if (!helper_->take_back(turn_number_)) helper_->wait(turn_number_);
+    helper_->finish(turn_number_);
     turning_ = false;
     current_ ^= 1;
   } else {
