@@ -1,6 +1,5 @@
-// What the filter reads and writes for one input: the input, read a block
-// ahead once the work goes beside (read_ahead.h), and the outputs
-// themselves for a file of bytes; for UTF-16, the input's 8-bit
+// What the filter reads and writes for one input: the input and the
+// outputs themselves for a file of bytes; for UTF-16, the input's 8-bit
 // form and outputs that turn it back (utf16.h), or, for the cleaned file of
 // an input that can be read again, a copy of the input's own bytes
 // (cleaned_copy.h).
@@ -12,7 +11,6 @@
 #include "byte_stream.h"
 #include "cleaned_copy.h"
 #include "helper_thread.h"
-#include "read_ahead.h"
 #include "text_encoding.h"
 #include "utf16.h"
 
@@ -32,16 +30,14 @@ class EncodedStreams {
   ByteSink& cleaned();
   // When not null, the cleaned file is written by this, not cleaned().
   CleanedCopy* cleaned_copy() { return cleaned_copy_.get(); }
-  // From now on, a file of bytes is read on `helper` a block ahead of the
-  // caller; a UTF-16 input is turned into its 8-bit form there, a block
-  // ahead, and its cleaned copy written there. See ReadAhead::read_beside(),
-  // Utf16Source::turn_beside() and CleanedCopy::write_beside(). May throw
-  // std::bad_alloc.
+  // From now on, a UTF-16 input is turned into its 8-bit form on
+  // `helper`, a block ahead of the caller, and its cleaned copy written
+  // there. See Utf16Source::turn_beside() and CleanedCopy::write_beside().
+  // May throw std::bad_alloc.
   void work_beside(HelperThread* helper);
 
  private:
   PeekedSource peeked_;
-  ReadAhead ahead_{peeked_};
   ByteSink& coordinates_;
   ByteSink& cleaned_;
   std::unique_ptr<Utf16Source> utf16_source_;

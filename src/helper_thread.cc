@@ -30,7 +30,8 @@ struct HelperThread::Thread {
   struct {
     Job job;
     void* context;
-    // Set by whichever of the two threads runs the job.
+    // Set by the helper as it begins the job, or by the caller as it
+    // takes it back.
     std::atomic<bool> taken;
   } slots[kSlots];
   std::atomic<uint64_t> started{0};  // jobs ever started
@@ -124,11 +125,14 @@ void HelperThread::wait(uint64_t number) {
 }
 
 void HelperThread::finish(uint64_t number) {
-  if (!take_back(number)) wait(number);
+  if (!take_back(number)) {
+    wait(number);
+    return;
+  }
+  auto& slot = thread_->slots[(number - 1) % kSlots];
+  slot.job(slot.context);
 }
 
-// Runs job `number` on the calling thread, unless it has run or is
-// running, and returns whether it did.
 bool HelperThread::take_back(uint64_t number) {
   // Once a job has run, its slot may be a later job's; until then it is
   // its own, since only this thread starts jobs.
@@ -137,9 +141,7 @@ bool HelperThread::take_back(uint64_t number) {
     return false;
   }
   auto& slot = thread_->slots[(number - 1) % kSlots];
-  if (slot.taken.exchange(true, std::memory_order_acq_rel)) return false;
-  slot.job(slot.context);
-  return true;
+  return !slot.taken.exchange(true, std::memory_order_acq_rel);
 }
 
 HelperThread::~HelperThread() {

@@ -8,12 +8,12 @@
 namespace placeharvest {
 
 // Runs jobs in the order they are started, beside the calling thread, but
-// for those the caller takes back to run itself (finish). Where
-// the platform has no threads, or none can be started (a limit on memory or
-// on processes), start() runs the job itself before it returns; callers
-// cannot tell the difference but by the time taken. Signals are never
-// delivered to the helper. Only one thread may call start(), wait() and
-// finish().
+// for those the caller takes back, to run itself (finish) or not at all
+// (take_back). Where the platform has no threads, or none can be started
+// (a limit on memory or on processes), start() runs the job itself before
+// it returns; callers cannot tell the difference but by the time taken.
+// Signals are never delivered to the helper. Only one thread may call
+// start(), wait(), finish() and take_back().
 class HelperThread {
  public:
   using Job = void (*)(void* context);
@@ -34,12 +34,14 @@ class HelperThread {
   // before it never keeps the caller waiting; the helper then passes over
   // it. Only for a job that needs none of the jobs before it to have run.
   void finish(uint64_t number);
+  // Takes job `number` back unrun, unless the helper has begun it, and
+  // returns whether it did: the helper then passes over it, and the caller
+  // does its work in its own way or not at all.
+  bool take_back(uint64_t number);
   // Returns once every job started has run.
   void wait() { wait(started_); }
 
  private:
-  bool take_back(uint64_t number);
-
   struct Thread;
   Thread* thread_ = nullptr;
   bool tried_ = false;

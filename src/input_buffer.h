@@ -2,9 +2,10 @@
 // still kept, which are moved to the front when no block fits behind them;
 // once the caller writes beside the reading, to the front of a second
 // buffer, taken in turn, so that the bytes left behind stay as they are for
-// the writes. An input that can be read again may also be read again from
-// an earlier offset, so that a reader need not keep what it has only looked
-// at.
+// the writes, and a file's next block is read ahead into that buffer on the
+// helper thread. An input that can be read again may also be read again
+// from an earlier offset, so that a reader need not keep what it has only
+// looked at.
 #ifndef PLACEHARVEST_INPUT_BUFFER_H_
 #define PLACEHARVEST_INPUT_BUFFER_H_
 
@@ -13,7 +14,9 @@
 #include <functional>
 
 #include "byte_stream.h"
+#include "helper_thread.h"
 #include "page_buffer.h"
+#include "read_ahead.h"
 
 namespace placeharvest {
 
@@ -37,8 +40,11 @@ class InputBuffer {
   // From now on, what points into the bytes handed out need only be being
   // written when `before_move` returns: the bytes stay as they are until it
   // has returned kMovesLeftBehind times more, so a write begun in one call
-  // must be done by the end of the kMovesLeftBehind-th call after it.
-  void leave_bytes_behind() { leave_behind_ = true; }
+  // must be done by the end of the kMovesLeftBehind-th call after it. The
+  // writes are jobs on `helper`, if it is not null; then an input that can
+  // be read again is read a block ahead there, behind the writes from the
+  // buffer it is read into. `helper` must outlive this.
+  void leave_bytes_behind(HelperThread* helper);
 
   // data()[begin(), end()) holds the bytes kept, followed by kPadding zero
   // bytes; data()[i] is byte offset_of(i) of the input. offset_of(0) is a
@@ -85,7 +91,12 @@ class InputBuffer {
 
   size_t front() const;
   size_t room_needed() const;
+  size_t kept_room() const;
   void move_kept();
+  void read_next_ahead();
+  size_t finish_read_ahead();
+  bool move_in_front_of_read_ahead(size_t ahead);
+  bool copy_read_ahead_behind(size_t ahead);
   long long read_into(char* data, size_t capacity);
 
   ByteSource& input_;
@@ -105,6 +116,14 @@ class InputBuffer {
   bool input_ended_ = false;
   bool read_failed_ = false;
   int read_error_number_ = 0;
+  // Reading ahead: the bytes from offset read_ on, into
+  // buffers_[ahead_buffer_] from index ahead_at_ on. A read ahead that
+  // failed is told when reading reaches it.
+  HelperThread* helper_ = nullptr;
+  ReadAhead ahead_;  // after the buffers it reads into, to end before them
+  size_t ahead_buffer_ = 0;
+  size_t ahead_at_ = 0;
+  int ahead_error_number_ = 0;
 };
 
 }  // namespace placeharvest

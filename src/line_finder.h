@@ -99,8 +99,11 @@ class LineFinder {
   // From now on, tells `told` of the bytes taken.
   void tell_taken(TakenBytes* told) { told_ = told; }
   // From now on, writes from the bytes handed out may still be going on
-  // when `before_move` returns, as InputBuffer::leave_bytes_behind() says.
-  void leave_bytes_behind() { input_.leave_bytes_behind(); }
+  // when `before_move` returns, and a file is read ahead, as
+  // InputBuffer::leave_bytes_behind() says.
+  void leave_bytes_behind(HelperThread* helper) {
+    input_.leave_bytes_behind(helper);
+  }
 
   // Where the reading position is. The line number is known at once for an
   // input that cannot be read again (a pipe, counted as it goes); for a

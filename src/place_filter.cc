@@ -51,7 +51,7 @@ class Extractor {
       streams_.work_beside(&helper_);
       coordinates_.write_beside(&helper_);
       cleaned_.write_beside(&helper_);
-      lines_.leave_bytes_behind();
+      lines_.leave_bytes_behind(&helper_);
     }
     return coordinates_.send() && cleaned_.send() && !copy_failed();
   }

@@ -1,8 +1,7 @@
-// Reading a block ahead of the caller: once told to, a source that can be
-// read again (a file, which a read never leaves waiting for another
-// program) reads its next block on the helper thread while the caller
-// takes the one before it, or leaves it to the caller when the helper has
-// not begun it by then. The bytes handed out are those of the input.
+// One read made ahead on the helper thread, into a place the caller
+// chose, while the caller works on. A read the helper has not begun by
+// the time the caller wants its bytes is not made at all: the caller then
+// reads them itself, at no more cost than waiting would have had.
 #ifndef PLACEHARVEST_READ_AHEAD_H_
 #define PLACEHARVEST_READ_AHEAD_H_
 
@@ -11,49 +10,43 @@
 
 #include "byte_stream.h"
 #include "helper_thread.h"
-#include "page_buffer.h"
 
 namespace placeharvest {
 
-class ReadAhead final : public ByteSource {
+class ReadAhead {
  public:
-  explicit ReadAhead(ByteSource& input) : input_(input) {}
-  // Waits for a block being read beside the caller.
-  ~ReadAhead() override;
+  ReadAhead() = default;
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+  // Finishes the read started, if any.
+  ~ReadAhead() { finish(); }
 
-  // From now on, reads a block ahead on `helper`, which must outlive this
-  // source, if the input can be read again. May throw std::bad_alloc.
-  void read_beside(HelperThread* helper);
-
-  long long read(char* data, size_t capacity) override;
-  bool can_read_again() const override { return input_.can_read_again(); }
-  long long read_at(uint64_t offset, char* data, size_t capacity) override;
-  uint64_t expected_size() const override { return input_.expected_size(); }
+  // Starts reading up to `capacity` bytes of `input` into `data` on
+  // `helper`, once the jobs started there before it have run. The caller
+  // leaves `data` alone until finish(), and `helper` must outlive the read.
+  // One read at a time.
+  void start(HelperThread& helper, ByteSource& input, char* data,
+             size_t capacity);
+  bool started() const { return started_; }
+  // Waits for the read started, or takes it back unmade if the helper has
+  // not begun it. Returns whether it was made: then the bytes are at the
+  // `data` given to start(), and got() is what the read returned, with
+  // error_number() its errno when that is below 0.
+  bool finish();
+  long long got() const { return got_; }
+  int error_number() const { return error_number_; }
 
  private:
-  struct Block {
-    ByteSource* input = nullptr;
-    PageBuffer buffer;
-    size_t front = 0;      // where the bytes begin in the buffer
-    long long got = 0;     // what the read returned
-    int error_number = 0;  // of a read that failed
-  };
-  static void read_block(void* block);
-  void next_block();
-  void finish_read_ahead();
+  static void run(void* self);
 
-  ByteSource& input_;
   HelperThread* helper_ = nullptr;
-  Block blocks_[2];
-  int current_ = 0;  // the block being handed out, once there is one
+  ByteSource* input_ = nullptr;
+  char* data_ = nullptr;
+  size_t capacity_ = 0;
+  long long got_ = 0;
+  int error_number_ = 0;
   bool started_ = false;
-  size_t handed_ = 0;    // of its bytes
-  uint64_t offset_ = 0;  // in the input, of the next read
-  // The other block holds the next read, or will once job `read_number_`
-  // has run, while `read_in_flight_`.
-  bool read_ahead_ = false;
-  bool read_in_flight_ = false;
-  uint64_t read_number_ = 0;
+  uint64_t number_ = 0;
 };
 
 }  // namespace placeharvest

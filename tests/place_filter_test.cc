@@ -327,6 +327,23 @@ TEST(PlaceFilter, WritesManyRecordsOfOneBlockInOrder) {
   EXPECT_EQ(got.outcome.cleaned, cleaned + "0 TRLR\n");
 }
 
+// Once the outputs are written beside the reading, a file is read a block
+// ahead, behind room for the rest of the line at hand; lines longer than
+// that room are held whole (a place record's) or passed and read again.
+TEST(PlaceFilter, ReadsLongLinesOfAFileWhileReadingAhead) {
+  std::string input = "0 HEAD\n";
+  for (int i = 0; i < 300; ++i) input += "1 NOTE " + std::to_string(i) + "\n";
+  input += "0 _PLAC " + std::string(20000, 'p') + "\n1 MAP\n2 LATI N" +
+           std::string(30000, '1') + "\n2 LONG E1\n1 NOTE " +
+           std::string(40000, 'n') + "\n" + kSixLineRecord + "0 TRLR\n";
+  const Split whole = split(input);
+  for (size_t block_size : {1, 8, 1000}) {
+    Split got = split(input, {block_size, SIZE_MAX, true});
+    EXPECT_EQ(got.outcome, whole.outcome) << block_size;
+    EXPECT_EQ(got.result.status, whole.result.status) << block_size;
+  }
+}
+
 TEST(PlaceFilter, StopsAtAReadErrorWithoutTheTrailer) {
   std::string text = "0 HEAD\n";
   for (int i = 0; i < 600; ++i) text += "1 NOTE " + std::to_string(i) + "\n";
