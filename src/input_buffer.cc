@@ -150,11 +150,20 @@ bool InputBuffer::copy_read_ahead_behind(size_t ahead) {
 // out are left behind for writes still going on, of this one before.
 void InputBuffer::move_kept() {
   const size_t kept = end_ - begin_;
-  const size_t front = this->front();
-  const size_t needed = room_needed();
   const size_t target =
       leave_behind_ ? (current_ + 1) % std::size(buffers_) : current_;
   Storage& to = buffers_[target];
+  size_t front = this->front();
+  // Reading ahead, the kept bytes go where they would in front of a block
+  // read ahead, if they fit there: each buffer of the ring then has the
+  // same pages touched either way.
+  const size_t ahead_front =
+      kept_room() + static_cast<size_t>(offset_of(end_) % kPageSize);
+  if (helper_ != nullptr && leave_behind_ && kept <= ahead_front &&
+      ahead_front + block_size_ <= to.capacity) {
+    front = ahead_front - kept;
+  }
+  const size_t needed = front + kept + block_size_;
   if (to.capacity < needed) {
     // Left behind, a buffer is taken for about a block at a time, with
     // room for the kept bytes in front of a block read ahead: each is then
