@@ -184,7 +184,8 @@ void InputBuffer::move_kept() {
   current_ = target;
   data_ = to.buffer.data();
   capacity_ = to.capacity;
-  offset_ += begin_ - front;
+  // In 64 bits: on a 32-bit build, begin_ - front would wrap at 4 GiB.
+  offset_ = offset_of(begin_) - front;
   begin_ = front;
   end_ = front + kept;
 }
