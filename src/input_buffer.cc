@@ -44,6 +44,19 @@ size_t InputBuffer::kept_room() const {
   return std::max(kPageSize, block_size_ / 2 / kPageSize * kPageSize);
 }
 
+// A buffer of the ring holds a block read ahead behind that room, at any
+// offset within a page.
+size_t InputBuffer::ring_capacity() const {
+  return block_size_ + kept_room() + kPageSize;
+}
+
+// Where the bytes from `offset` on land in a buffer of the ring when they
+// are read ahead: behind the room for the kept bytes, at their offset
+// within a page.
+size_t InputBuffer::ahead_front(uint64_t offset) const {
+  return kept_room() + static_cast<size_t>(offset % kPageSize);
+}
+
 bool InputBuffer::full() const {
   return data_ != nullptr && room_needed() > capacity_;
 }
@@ -91,10 +104,9 @@ void InputBuffer::read_next_ahead() {
   Storage& to = buffers_[target];
   if (to.capacity == 0) {
     // Nothing points into a buffer not yet made.
-    const size_t capacity = block_size_ + kept_room() + kPageSize;
-    to = Storage{PageBuffer(capacity + kPadding), capacity};
+    to = Storage{PageBuffer(ring_capacity() + kPadding), ring_capacity()};
   }
-  const size_t at = kept_room() + static_cast<size_t>(read_ % kPageSize);
+  const size_t at = ahead_front(read_);
   if (at + block_size_ > to.capacity) return;
   ahead_buffer_ = target;
   ahead_at_ = at;
@@ -123,15 +135,11 @@ bool InputBuffer::move_in_front_of_read_ahead(size_t ahead) {
       kept > ahead_at_) {
     return false;
   }
-  const size_t begin = ahead_at_ - kept;
-  char* to = buffers_[target].buffer.data();
-  if (kept > 0) std::memcpy(to + begin, data_ + begin_, kept);
-  current_ = target;
-  data_ = to;
-  capacity_ = buffers_[target].capacity;
-  offset_ = offset_of(begin_) - begin;
-  begin_ = begin;
-  end_ = ahead_at_;
+  const size_t front = ahead_at_ - kept;
+  if (kept > 0) {
+    std::memcpy(buffers_[target].buffer.data() + front, data_ + begin_, kept);
+  }
+  take_buffer(target, front);
   return true;
 }
 
@@ -157,11 +165,10 @@ void InputBuffer::move_kept() {
   // Reading ahead, the kept bytes go where they would in front of a block
   // read ahead, if they fit there: each buffer of the ring then has the
   // same pages touched either way.
-  const size_t ahead_front =
-      kept_room() + static_cast<size_t>(offset_of(end_) % kPageSize);
-  if (helper_ != nullptr && leave_behind_ && kept <= ahead_front &&
-      ahead_front + block_size_ <= to.capacity) {
-    front = ahead_front - kept;
+  const size_t next = ahead_front(offset_of(end_));
+  if (helper_ != nullptr && leave_behind_ && kept <= next &&
+      next + block_size_ <= to.capacity) {
+    front = next - kept;
   }
   const size_t needed = front + kept + block_size_;
   if (to.capacity < needed) {
@@ -169,8 +176,7 @@ void InputBuffer::move_kept() {
     // room for the kept bytes in front of a block read ahead: each is then
     // written soon after it is read, and the ring costs less memory.
     size_t capacity =
-        std::max(needed, leave_behind_ ? block_size_ + kept_room() + kPageSize
-                                       : 2 * block_size_);
+        std::max(needed, leave_behind_ ? ring_capacity() : 2 * block_size_);
     // Past the first blocks, only a line longer than a block gets here;
     // doubling keeps the cost of holding it linear in its length.
     if (needed > capacity_) capacity = std::max(capacity, 2 * capacity_);
@@ -181,11 +187,19 @@ void InputBuffer::move_kept() {
   } else if (kept > 0) {
     std::memmove(to.buffer.data() + front, data_ + begin_, kept);
   }
-  current_ = target;
-  data_ = to.buffer.data();
-  capacity_ = to.capacity;
-  // In 64 bits: on a 32-bit build, begin_ - front would wrap at 4 GiB.
+  take_buffer(target, front);
+}
+
+// Makes buffers_[target] the current one, with the kept bytes moved to
+// `front` in it.
+void InputBuffer::take_buffer(size_t target, size_t front) {
+  const size_t kept = end_ - begin_;
+  // In 64 bits: front may lie past begin_, and the difference in size_t
+  // would wrap on a 32-bit build.
   offset_ = offset_of(begin_) - front;
+  current_ = target;
+  data_ = buffers_[target].buffer.data();
+  capacity_ = buffers_[target].capacity;
   begin_ = front;
   end_ = front + kept;
 }

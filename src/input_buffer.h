@@ -92,7 +92,10 @@ class InputBuffer {
   size_t front() const;
   size_t room_needed() const;
   size_t kept_room() const;
+  size_t ring_capacity() const;
+  size_t ahead_front(uint64_t offset) const;
   void move_kept();
+  void take_buffer(size_t target, size_t front);
   void read_next_ahead();
   size_t finish_read_ahead();
   bool move_in_front_of_read_ahead(size_t ahead);
