@@ -69,18 +69,14 @@ bool InputBuffer::fill() {
     ahead = finish_read_ahead();
     if (!move_in_front_of_read_ahead(ahead) && !copy_read_ahead_behind(ahead)) {
       // What was read ahead is read again when reached.
-      read_ += ahead;
       ahead = 0;
       if (!room_behind) move_kept();
     }
   }
-  long long count;
-  if (ahead > 0) {
-    read_ += ahead;
-    count = static_cast<long long>(ahead);
-  } else {
-    count = read_into(data_ + end_, std::min(block_size_, capacity_ - end_));
-  }
+  const long long count =
+      ahead > 0
+          ? static_cast<long long>(ahead)
+          : read_into(data_ + end_, std::min(block_size_, capacity_ - end_));
   if (count < 0) {
     read_failed_ = true;
     read_error_number_ = errno;
@@ -92,37 +88,48 @@ bool InputBuffer::fill() {
   return true;
 }
 
+// The buffer the kept bytes move to next once bytes are left behind.
+size_t InputBuffer::next_buffer() const {
+  return (current_ + 1) % std::size(buffers_);
+}
+
 // Reads the next block ahead, into the buffer the kept bytes move to next,
 // behind room for them. That buffer's bytes were handed out before the
 // last move, so the writes from them are jobs started before the read.
 void InputBuffer::read_next_ahead() {
-  if (helper_ == nullptr || !leave_behind_ || input_ended_ ||
-      ahead_error_number_ != 0 || offset_of(end_) != read_) {
+  if (helper_ == nullptr || input_ended_ || ahead_error_number_ != 0 ||
+      offset_of(end_) != read_) {
     return;
   }
-  const size_t target = (current_ + 1) % std::size(buffers_);
-  Storage& to = buffers_[target];
+  Storage& to = buffers_[next_buffer()];
   if (to.capacity == 0) {
     // Nothing points into a buffer not yet made.
     to = Storage{PageBuffer(ring_capacity() + kPadding), ring_capacity()};
   }
   const size_t at = ahead_front(read_);
   if (at + block_size_ > to.capacity) return;
-  ahead_buffer_ = target;
-  ahead_at_ = at;
   ahead_.start(*helper_, input_, to.buffer.data() + at, block_size_);
 }
 
 // Waits for the read ahead, or takes it back unmade if the helper has not
 // begun it, which is safe once `before_move` has returned: the buffer it
-// reads into is no longer written from. Returns how many bytes it read; an
-// end or a failure it met is told when reading reaches it.
+// reads into is no longer written from. Returns how many bytes it read,
+// which lie at ahead_front() of the next buffer and are counted as read;
+// an end or a failure it met is told when reading reaches it.
 size_t InputBuffer::finish_read_ahead() {
   if (!ahead_.finish()) return 0;
   const long long got = ahead_.got();
   if (got == 0) input_ended_ = true;
   if (got < 0) ahead_error_number_ = ahead_.error_number();
-  return got > 0 ? static_cast<size_t>(got) : 0;
+  if (got <= 0) return 0;
+  read_ += static_cast<uint64_t>(got);
+  return static_cast<size_t>(got);
+}
+
+// Whether the `ahead` bytes read ahead are the next after the kept bytes,
+// rather than bytes to be read again later.
+bool InputBuffer::ahead_is_next(size_t ahead) const {
+  return ahead > 0 && offset_of(end_) + ahead == read_;
 }
 
 // Moves the kept bytes in front of the `ahead` bytes read ahead, when
@@ -130,27 +137,24 @@ size_t InputBuffer::finish_read_ahead() {
 // seldom more than a few hundred bytes.
 bool InputBuffer::move_in_front_of_read_ahead(size_t ahead) {
   const size_t kept = end_ - begin_;
-  const size_t target = (current_ + 1) % std::size(buffers_);
-  if (ahead == 0 || target != ahead_buffer_ || offset_of(end_) != read_ ||
-      kept > ahead_at_) {
-    return false;
-  }
-  const size_t front = ahead_at_ - kept;
+  const size_t at = ahead_front(offset_of(end_));
+  if (!ahead_is_next(ahead) || kept > at) return false;
+  const size_t target = next_buffer();
   if (kept > 0) {
-    std::memcpy(buffers_[target].buffer.data() + front, data_ + begin_, kept);
+    std::memcpy(buffers_[target].buffer.data() + at - kept, data_ + begin_,
+                kept);
   }
-  take_buffer(target, front);
+  take_buffer(target, at - kept);
   return true;
 }
 
 // Copies the `ahead` bytes read ahead behind the kept bytes, when those
 // are the next and there is room: as a line held whole grows.
 bool InputBuffer::copy_read_ahead_behind(size_t ahead) {
-  if (ahead == 0 || offset_of(end_) != read_ || end_ + ahead > capacity_) {
-    return false;
-  }
-  std::memcpy(data_ + end_, buffers_[ahead_buffer_].buffer.data() + ahead_at_,
-              ahead);
+  if (!ahead_is_next(ahead) || end_ + ahead > capacity_) return false;
+  const char* read_ahead =
+      buffers_[next_buffer()].buffer.data() + ahead_front(offset_of(end_));
+  std::memcpy(data_ + end_, read_ahead, ahead);
   return true;
 }
 
@@ -158,16 +162,14 @@ bool InputBuffer::copy_read_ahead_behind(size_t ahead) {
 // out are left behind for writes still going on, of this one before.
 void InputBuffer::move_kept() {
   const size_t kept = end_ - begin_;
-  const size_t target =
-      leave_behind_ ? (current_ + 1) % std::size(buffers_) : current_;
+  const size_t target = leave_behind_ ? next_buffer() : current_;
   Storage& to = buffers_[target];
   size_t front = this->front();
   // Reading ahead, the kept bytes go where they would in front of a block
   // read ahead, if they fit there: each buffer of the ring then has the
   // same pages touched either way.
   const size_t next = ahead_front(offset_of(end_));
-  if (helper_ != nullptr && leave_behind_ && kept <= next &&
-      next + block_size_ <= to.capacity) {
+  if (helper_ != nullptr && kept <= next && next + block_size_ <= to.capacity) {
     front = next - kept;
   }
   const size_t needed = front + kept + block_size_;
@@ -237,7 +239,7 @@ bool InputBuffer::read_again_from(uint64_t offset) {
   // Windows it moves the input's one position for a moment
   // (file_io_windows.cc): a read ahead starts only where reading has caught
   // up, and reading again, or counting, first finishes it.
-  read_ += finish_read_ahead();
+  finish_read_ahead();
   offset_ = offset - offset % kPageSize;
   begin_ = end_ = static_cast<size_t>(offset % kPageSize);
   move_kept();
@@ -247,7 +249,7 @@ bool InputBuffer::read_again_from(uint64_t offset) {
 
 bool InputBuffer::count_before(const uint64_t* offsets, size_t count, char byte,
                                uint64_t* counts) {
-  read_ += finish_read_ahead();
+  finish_read_ahead();
   uint64_t found = 0;
   uint64_t offset = 0;
   for (size_t i = 0; i < count; ++i) {

@@ -94,10 +94,12 @@ class InputBuffer {
   size_t kept_room() const;
   size_t ring_capacity() const;
   size_t ahead_front(uint64_t offset) const;
+  size_t next_buffer() const;
   void move_kept();
   void take_buffer(size_t target, size_t front);
   void read_next_ahead();
   size_t finish_read_ahead();
+  bool ahead_is_next(size_t ahead) const;
   bool move_in_front_of_read_ahead(size_t ahead);
   bool copy_read_ahead_behind(size_t ahead);
   long long read_into(char* data, size_t capacity);
@@ -119,13 +121,11 @@ class InputBuffer {
   bool input_ended_ = false;
   bool read_failed_ = false;
   int read_error_number_ = 0;
-  // Reading ahead: the bytes from offset read_ on, into
-  // buffers_[ahead_buffer_] from index ahead_at_ on. A read ahead that
+  // Reading ahead, once bytes are left behind: the bytes from offset read_
+  // on, into the next buffer at ahead_front(read_). A read ahead that
   // failed is told when reading reaches it.
   HelperThread* helper_ = nullptr;
   ReadAhead ahead_;  // after the buffers it reads into, to end before them
-  size_t ahead_buffer_ = 0;
-  size_t ahead_at_ = 0;
   int ahead_error_number_ = 0;
 };
 
