@@ -3,9 +3,9 @@
 // (PLACEHARVEST_PORTABLE, the 32-bit Windows build, WebAssembly), and a
 // version that looks at 16 bytes at a time with SSE2; the names outside
 // namespace plain are the ones to call. narrow_below_0x800 also has
-// versions with SSSE3's byte shuffle and with AVX2, the widest taken that
-// the processor has. A test holds each version to the plain one on every
-// build.
+// versions with SSSE3's byte shuffle, with AVX2 and with AVX-512's byte
+// compress, the widest taken that the processor has. A test holds each version
+// to the plain one on every build.
 #ifndef PLACEHARVEST_BYTE_KERNELS_H_
 #define PLACEHARVEST_BYTE_KERNELS_H_
 
@@ -359,6 +359,56 @@ __attribute__((target("avx2"))) inline size_t narrow_below_0x800_wide(
   return i;
 }
 
+// narrow_below_0x800 with AVX-512's byte compress: thirty-two units at a
+// time, each made one or two bytes in its own 16-bit lane as above, and
+// the bytes kept pressed together in one step instead of two shuffles.
+__attribute__((
+    target("avx512f,avx512bw,avx512vbmi2,bmi2,popcnt"))) inline size_t
+narrow_below_0x800_compressed(const unsigned char* in, size_t units,
+                              bool little_endian, char* out, size_t* stored) {
+  const __m512i above_two_bytes = _mm512_set1_epi16(static_cast<short>(0xF800));
+  const __m512i last_ascii = _mm512_set1_epi16(0x7F);
+  const __m512i low_six = _mm512_set1_epi16(0x3F);
+  const __m512i marks = _mm512_set1_epi16(static_cast<short>(0x80C0));
+  // Each lane's first byte, and its second where the unit takes two.
+  constexpr uint64_t kFirstBytes = 0x5555555555555555;
+  char* put = out;
+  size_t i = 0;
+  for (; i + 32 <= units; i += 32) {
+    __m512i lanes = _mm512_loadu_si512(in + 2 * i);
+    if (!little_endian) {
+      lanes = _mm512_or_si512(_mm512_slli_epi16(lanes, 8),
+                              _mm512_srli_epi16(lanes, 8));
+    }
+    // A unit from 0x800 up is left to the plain loop below, which stops
+    // at it.
+    if (_mm512_test_epi16_mask(lanes, above_two_bytes) != 0) break;
+    __mmask32 two = _mm512_cmpgt_epu16_mask(lanes, last_ascii);
+    __m512i pair = _mm512_or_si512(
+        _mm512_or_si512(_mm512_srli_epi16(lanes, 6),
+                        _mm512_slli_epi16(_mm512_and_si512(lanes, low_six), 8)),
+        marks);
+    __m512i formed = _mm512_mask_blend_epi16(two, lanes, pair);
+    uint64_t kept = kFirstBytes | _pdep_u64(two, ~kFirstBytes);
+    // Stores 64 bytes, of which the kept ones come first: no more than
+    // the room for two bytes a unit that the other versions take too.
+    _mm512_storeu_si512(put, _mm512_maskz_compress_epi8(kept, formed));
+    put += 32 + __builtin_popcount(two);
+  }
+  size_t rest = 0;
+  i += plain::narrow_below_0x800(in + 2 * i, units - i, little_endian, put,
+                                 &rest);
+  *stored = static_cast<size_t>(put - out) + rest;
+  return i;
+}
+
+inline bool has_byte_compress() {
+  static const bool has = __builtin_cpu_supports("avx512bw") &&
+                          __builtin_cpu_supports("avx512vbmi2") &&
+                          __builtin_cpu_supports("bmi2");
+  return has;
+}
+
 inline bool has_byte_shuffle() {
   static const bool has = __builtin_cpu_supports("ssse3");
   return has;
@@ -372,6 +422,9 @@ inline bool has_wide_vectors() {
 inline size_t narrow_below_0x800(const unsigned char* in, size_t units,
                                  bool little_endian, char* out,
                                  size_t* stored) {
+  if (has_byte_compress()) {
+    return narrow_below_0x800_compressed(in, units, little_endian, out, stored);
+  }
   if (has_wide_vectors()) {
     return narrow_below_0x800_wide(in, units, little_endian, out, stored);
   }

@@ -71,6 +71,7 @@ TEST(ByteKernels, NarrowBelow0x800AgreesWithItsPlainTwin) {
   versions.push_back(narrow_below_0x800_one_by_one);
   if (has_byte_shuffle()) versions.push_back(narrow_below_0x800_shuffled);
   if (has_wide_vectors()) versions.push_back(narrow_below_0x800_wide);
+  if (has_byte_compress()) versions.push_back(narrow_below_0x800_compressed);
 #endif
   for (int round = 0; round < 2000; ++round) {
     size_t units = random() % 100;
