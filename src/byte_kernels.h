@@ -4,8 +4,8 @@
 // version that looks at 16 bytes at a time with SSE2; the names outside
 // namespace plain are the ones to call. narrow_below_0x800 also has
 // versions with SSSE3's byte shuffle, with AVX2 and with AVX-512's byte
-// compress, the widest taken that the processor has. A test holds each version
-// to the plain one on every build.
+// compress, the widest taken that the processor has. A test holds each
+// version to the plain one on every build.
 #ifndef PLACEHARVEST_BYTE_KERNELS_H_
 #define PLACEHARVEST_BYTE_KERNELS_H_
 
@@ -402,10 +402,12 @@ narrow_below_0x800_compressed(const unsigned char* in, size_t units,
   return i;
 }
 
+// Every feature narrow_below_0x800_compressed is built for.
 inline bool has_byte_compress() {
-  static const bool has = __builtin_cpu_supports("avx512bw") &&
-                          __builtin_cpu_supports("avx512vbmi2") &&
-                          __builtin_cpu_supports("bmi2");
+  static const bool has =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2") &&
+      __builtin_cpu_supports("popcnt");
   return has;
 }
 
