@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <initializer_list>
+
 #include "helper_platform.h"
 
 namespace placeharvest {
@@ -21,13 +23,56 @@ void PlatformLock::sleep() {
 }
 void PlatformLock::wake_all() { pthread_cond_broadcast(&state_->changed); }
 
+#if defined(__linux__)
+// Linux may start a new thread on its creator's processor and move it only
+// later: until then the two take turns on one processor while the other
+// idles, which cost large trees up to a third of their time on a host of
+// two processors (doc/performance.md). So the helper starts on another
+// processor the process may use, and is then free to go anywhere again.
+struct Processors {
+  cpu_set_t allowed;
+
+  Processors() {
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) {
+      CPU_ZERO(&allowed);
+    }
+  }
+  // 0 when not known.
+  int count() const { return CPU_COUNT(&allowed); }
+  // Asks that a thread made with `attributes` start on a processor other
+  // than the caller's, where there is one.
+  void start_elsewhere(pthread_attr_t* attributes) const {
+    cpu_set_t elsewhere = allowed;
+    int here = sched_getcpu();
+    if (here >= 0 && here < CPU_SETSIZE) CPU_CLR(here, &elsewhere);
+    if (CPU_COUNT(&elsewhere) > 0) {
+      pthread_attr_setaffinity_np(attributes, sizeof elsewhere, &elsewhere);
+    }
+  }
+  // Lets the calling thread run anywhere the process may.
+  void free_to_move() const {
+    if (count() > 0) {
+      pthread_setaffinity_np(pthread_self(), sizeof allowed, &allowed);
+    }
+  }
+};
+#else
+struct Processors {
+  int count() const { return 0; }
+  void start_elsewhere(pthread_attr_t*) const {}
+  void free_to_move() const {}
+};
+#endif
+
 struct PlatformThread {
   pthread_t id;
   void (*run)(void*);
   void* context;
+  Processors processors;
 
   static void* start(void* self) {
     auto* thread = static_cast<PlatformThread*>(self);
+    thread->processors.free_to_move();
     thread->run(thread->context);
     return nullptr;
   }
@@ -35,22 +80,34 @@ struct PlatformThread {
 
 PlatformThread* start_platform_thread(void (*run)(void*), void* context) {
   if (sysconf(_SC_NPROCESSORS_ONLN) < 2) return nullptr;
-  auto* thread = new PlatformThread{{}, run, context};
-  pthread_attr_t attributes;
-  pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, kHelperStackSize);
+  auto* thread = new PlatformThread{{}, run, context, {}};
+  // A process held to one processor has no room for a helper either.
+  if (thread->processors.count() == 1) {
+    delete thread;
+    return nullptr;
+  }
   // The thread inherits this mask: signals go to the caller's thread, as
   // they would without it.
   sigset_t all, before;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &before);
-  if (pthread_create(&thread->id, &attributes, PlatformThread::start, thread) !=
-      0) {
-    delete thread;
-    thread = nullptr;
+  bool started = false;
+  // Where the processor asked for cannot be had, anywhere will do.
+  for (bool elsewhere : {true, false}) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, kHelperStackSize);
+    if (elsewhere) thread->processors.start_elsewhere(&attributes);
+    started = pthread_create(&thread->id, &attributes, PlatformThread::start,
+                             thread) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started) break;
   }
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  pthread_attr_destroy(&attributes);
+  if (!started) {
+    delete thread;
+    return nullptr;
+  }
   return thread;
 }
 
