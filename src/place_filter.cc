@@ -72,9 +72,10 @@ class Extractor {
 
   // The outputs are written (and UTF-16 is turned) beside the reading
   // once this much has been read: the helper's thread and fresh pages cost
-  // about as much as writing a tree of 10 MB beside saves. Small blocks, as in
-  // the tests and the fuzzer, go beside after 80 blocks.
-  static constexpr uint64_t kReadBeforeWritingBeside = 10 << 20;
+  // about as much as writing a tree of 2 MB beside saves (measured with the
+  // helper on a processor of its own). Small blocks, as in the tests and the
+  // fuzzer, go beside after 80 blocks.
+  static constexpr uint64_t kReadBeforeWritingBeside = 2 << 20;
   static constexpr size_t kMostBlocksBeforeWritingBeside = 80;
   // An input expected to be half as large again is written beside from
   // its first block: the thread and the buffers beside are paid for either
