@@ -35,8 +35,8 @@ class PlatformLock {
 
 struct PlatformThread;
 // Starts `run(context)` on a new thread with a stack of kHelperStackSize
-// that takes no signals. Returns null
-// when no thread can be had, or when one processor is all there is.
+// that takes no signals but SIGPIPE, where the caller takes that. Returns
+// null when no thread can be had, or when one processor is all there is.
 PlatformThread* start_platform_thread(void (*run)(void*), void* context);
 // Waits for the thread to end, and frees it.
 void join_platform_thread(PlatformThread* thread);

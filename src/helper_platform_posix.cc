@@ -87,10 +87,14 @@ PlatformThread* start_platform_thread(void (*run)(void*), void* context) {
     return nullptr;
   }
   // The thread inherits this mask: signals go to the caller's thread, as
-  // they would without it.
+  // they would without it. SIGPIPE alone stays as the caller has it, since
+  // the kernel sends it to the thread whose write met a pipe that nobody
+  // reads: the helper's write then stops the program as the caller's does.
   sigset_t all, before;
+  pthread_sigmask(SIG_SETMASK, nullptr, &before);
   sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &before);
+  if (!sigismember(&before, SIGPIPE)) sigdelset(&all, SIGPIPE);
+  pthread_sigmask(SIG_SETMASK, &all, nullptr);
   bool started = false;
   // Where the processor asked for cannot be had, anywhere will do.
   for (bool elsewhere : {true, false}) {

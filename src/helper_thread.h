@@ -12,7 +12,9 @@ namespace placeharvest {
 // (take_back). Where the platform has no threads, or none can be started
 // (a limit on memory or on processes), start() runs the job itself before
 // it returns; callers cannot tell the difference but by the time taken.
-// Signals are never delivered to the helper. Only one thread may call
+// Signals are never delivered to the helper, but for the SIGPIPE of its
+// own write to a pipe that nobody reads, which stops the program as it
+// would on the calling thread. Only one thread may call
 // start(), wait(), finish() and take_back().
 class HelperThread {
  public:

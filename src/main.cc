@@ -5,7 +5,6 @@
 //
 // Exit statuses are listed in diagnostics.h.
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -66,16 +65,6 @@ int run_on_open_files(const RunPaths& paths, InputFile& input,
   ExtractResult result = extract_places(
       input, coordinates, cleaned,
       block_size_for(input.identity_when_opened().size), checkpoints);
-#ifdef SIGPIPE
-  // A write to a pipe that nobody reads any more stops the program with
-  // SIGPIPE, as it stops cat; but a write made beside the reading is the
-  // helper thread's, which takes no signals, so it only fails. Raised here,
-  // the signal stops the program just the same, and where SIGPIPE is
-  // ignored the failure is reported as any other.
-  bool write_failed = result.status == ExtractStatus::kCoordinatesWriteFailed ||
-                      result.status == ExtractStatus::kCleanedWriteFailed;
-  if (write_failed && result.error_number == EPIPE) raise(SIGPIPE);
-#endif
   bool succeeded = report_extraction(result, paths);
   bool has_trailer = result.status == ExtractStatus::kComplete ||
                      result.status == ExtractStatus::kCutShortRecord;
