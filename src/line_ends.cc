@@ -51,6 +51,13 @@ void LineFinder::detect_line_ends() {
   }
 }
 
+Position LineFinder::position() const {
+  Position position;
+  position.offset = input_.offset_of(input_.begin());
+  if (counting_) position.line = lines_done_ + 1;
+  return position;
+}
+
 bool LineFinder::count_lines(Position* const* positions, const bool* wanted,
                              size_t count) {
   std::vector<Position*> pending;

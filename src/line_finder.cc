@@ -1,11 +1,11 @@
+// Runs of whole lines, up to the next line that holds the marker, and the
+// buffer they are read through.
 #include "line_finder.h"
 
 #include <algorithm>
 #include <utility>
 
 namespace placeharvest {
-static_assert(LineFinder::kWindow == 64,
-              "byte_bits() looks at 64 bytes at a time");
 
 LineFinder::LineFinder(ByteSource& input, Marker marker, size_t block_size,
                        std::function<bool()> before_move)
@@ -53,45 +53,6 @@ bool LineFinder::ordinary_lines(std::string_view* run) {
   }
 }
 
-bool LineFinder::peek_line_slowly(Line* line) {
-  for (;;) {
-    size_t found = next_line_end(search_from_);
-    if (found != kNotFound) {
-      shape_line(found + 1 - input_.begin(), line);
-      return true;
-    }
-    if (input_.at_end()) {
-      if (input_.begin() == input_.end()) return false;
-      line->content = std::string_view(input_.data() + input_.begin(),
-                                       input_.end() - input_.begin());
-      line->ending = {};
-      return true;
-    }
-    size_t kept_from = input_.end() - input_.begin();
-    if (!fill()) return false;
-    search_from_ = input_.begin() + kept_from;
-  }
-}
-
-// Returns the first line end in [from, end), or kNotFound.
-size_t LineFinder::next_line_end(size_t from) {
-  while (from < input_.end()) {
-    if (!window_valid_ || from < window_start_ ||
-        from >= window_start_ + kWindow) {
-      window_start_ = from;
-      window_bits_ = byte_bits(input_.data() + from, line_end_byte_);
-      window_valid_ = true;
-    }
-    uint64_t bits = window_bits_ >> (from - window_start_);
-    if (bits != 0) {
-      size_t found = from + lowest_bit(bits);
-      return found < input_.end() ? found : kNotFound;
-    }
-    from = window_start_ + kWindow;
-  }
-  return kNotFound;
-}
-
 void LineFinder::take(size_t size) {
   if (counting_) {
     lines_done_ +=
@@ -115,13 +76,6 @@ bool LineFinder::read_again_from(uint64_t offset) {
   if (!input_.read_again_from(offset)) return false;
   search_from_ = input_.begin();
   return true;
-}
-
-Position LineFinder::position() const {
-  Position position;
-  position.offset = input_.offset_of(input_.begin());
-  if (counting_) position.line = lines_done_ + 1;
-  return position;
 }
 
 // Returns the offset just past the last line end in [from, to), or kNotFound.

@@ -4,7 +4,9 @@
 // never copied. It also knows the file's line ends and counts lines. The
 // buffer keeps a block or two, whatever the lines: a line longer than that
 // is read twice rather than held where the input can be read again, unless
-// it must be seen whole (line_ends.cc, long_lines.cc).
+// it must be seen whole. Runs are found in line_finder.cc, a record's lines
+// in record_lines.cc, line ends and numbers in line_ends.cc, long lines in
+// long_lines.cc.
 #ifndef PLACEHARVEST_LINE_FINDER_H_
 #define PLACEHARVEST_LINE_FINDER_H_
 
