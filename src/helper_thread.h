@@ -1,5 +1,5 @@
 // A second thread for work that can go on while the caller works: the
-// outputs are written while the caller reads and splits the input.
+// cleaned file is written while the caller reads and splits the input.
 #ifndef PLACEHARVEST_HELPER_THREAD_H_
 #define PLACEHARVEST_HELPER_THREAD_H_
 

@@ -49,7 +49,10 @@ class Extractor {
         lines_.position().offset >= read_before_writing_beside_) {
       writing_beside_ = true;
       streams_.work_beside(&helper_);
-      coordinates_.write_beside(&helper_);
+      // The coordinates file, a few hundredths of the bytes, is still
+      // written here: its writes then go on while the helper writes the
+      // cleaned file, rather than between them. Side by side, 100 MB trees
+      // took 0.91 to 0.96 times as long, a 3 MB tree 0.82 times.
       cleaned_.write_beside(&helper_);
       lines_.leave_bytes_behind(&helper_);
     }
@@ -70,7 +73,7 @@ class Extractor {
     return !checkpoint || checkpoint();
   }
 
-  // The outputs are written (and UTF-16 is turned) beside the reading
+  // The cleaned file is written (and UTF-16 turned) beside the reading
   // once this much has been read: the helper's thread and fresh pages cost
   // about as much as writing a tree of 2 MB beside saves (measured with the
   // helper on a processor of its own). Small blocks, as in the tests and the

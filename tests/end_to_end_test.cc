@@ -557,7 +557,8 @@ TEST_F(EndToEnd, ReportsAFullDisk) {
 
 // Like any Unix filter, the program ends at once and silently, killed by
 // SIGPIPE, when the reader of an output pipe stops early: whether the main
-// thread writes (a small file) or the helper beside it (a larger one).
+// thread writes the cleaned file (a small tree) or the helper beside it (a
+// larger one).
 TEST_F(EndToEnd, StopsQuietlyWhenThePipeItWritesToCloses) {
   const std::string big = big_input();
   const std::string small =
@@ -565,7 +566,7 @@ TEST_F(EndToEnd, StopsQuietlyWhenThePipeItWritesToCloses) {
   for (const std::string& input : {small, big + big}) {
     write_file(path("in.ged"), input);
     Outcome outcome = run_shell(
-        "(\"$PLACEHARVEST\" in.ged /dev/stdout r.ged; echo $? > status) | "
+        "(\"$PLACEHARVEST\" in.ged c.ged /dev/stdout; echo $? > status) | "
         "head -c 10 > /dev/null");
     EXPECT_EQ(outcome.error, "") << input.size();
     EXPECT_EQ(read_file(path("status")), "141\n") << input.size();
