@@ -351,7 +351,7 @@ TEST(PlaceFilter, StopsAtAReadErrorWithoutTheTrailer) {
   for (bool utf16 : {false, true}) {
     std::string input = utf16 ? utf16_bytes(units_of(text), true) : text;
     size_t unit = utf16 ? 2 : 1;
-    // In the first blocks, and past them, where the outputs are written
+    // In the first blocks, and past them, where the cleaned file is written
     // (and UTF-16 is turned) beside the reading.
     for (size_t fail_after : {20 * unit, 4000 * unit}) {
       for (bool can_read_again : {false, true}) {
@@ -376,7 +376,7 @@ TEST(PlaceFilter, StopsAtAWriteErrorAndSaysWhichOutput) {
   }
   input += "0 TRLR\n";
   const ReferenceSplit whole = split(input).outcome;
-  // In the first blocks, and past them, where the outputs are written
+  // In the first blocks, and past them, where the cleaned file is written
   // beside the reading; and where the writes after the one that failed
   // would succeed, which must not be tried.
   for (auto [coordinates_room, cleaned_room] :
