@@ -79,13 +79,12 @@ struct PlatformThread {
 };
 
 PlatformThread* start_platform_thread(void (*run)(void*), void* context) {
-  if (sysconf(_SC_NPROCESSORS_ONLN) < 2) return nullptr;
-  auto* thread = new PlatformThread{{}, run, context, {}};
   // A process held to one processor has no room for a helper either.
-  if (thread->processors.count() == 1) {
-    delete thread;
-    return nullptr;
-  }
+  Processors processors;
+  long usable = processors.count() > 0 ? processors.count()
+                                       : sysconf(_SC_NPROCESSORS_ONLN);
+  if (usable < 2) return nullptr;
+  auto* thread = new PlatformThread{{}, run, context, processors};
   // The thread inherits this mask: signals go to the caller's thread, as
   // they would without it. SIGPIPE alone stays as the caller has it, since
   // the kernel sends it to the thread whose write met a pipe that nobody
